@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs everything the project needs on a fresh Debian machine (as root).
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ pkg-config clang-format
+  libfreetype-dev libharfbuzz-dev libpixman-1-dev libpng-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
+  ffmpeg
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
