@@ -43,6 +43,35 @@ void GroupPieces(std::vector<Piece>& pieces, double threshold, bool word_mode, d
 // num / den formed in single precision, widened to double.
 double DownsampleFactor(const PF_RationalScale& scale);
 
+// The passes that GroupPieces runs, one by one. Each works in place in time
+// linear in the list's length and leaves `pieces` holding what is left.
+
+// The pair tests of the neighbour scans; A is the record at p, B at p + 1, T
+// the threshold. All comparisons include equality.
+enum class PairTest {
+  kBInsideA,       // pass 1
+  kAInsideB,       // pass 2
+  kBUnderA,        // pass 3: B within A's x extent +-T, B.bottom + T >= A.top
+  kBInsideAGrown,  // pass 4: B inside A grown by T on every side
+  kAInsideBGrown,  // pass 5: A inside B grown by T on every side
+};
+bool PairHolds(PairTest test, const Piece& a, const Piece& b, double threshold);
+
+// One scan over neighbouring pairs: where the test holds, the pair becomes one
+// record (union of the boxes, A's other fields) and the scan goes on with the
+// pair after it, so a merged record is not tested again in the same scan.
+void MergeNeighbours(std::vector<Piece>& pieces, PairTest test, double threshold);
+
+// Line numbers: a piece whose left is not to the right of its predecessor's
+// left starts a new line. The first piece's line is left as it is.
+void NumberLines(std::vector<Piece>& pieces);
+
+// Joins runs of pieces on one line whose gaps (B.left - A.right) are at most T.
+void MergeWords(std::vector<Piece>& pieces, double threshold);
+
+// Sets index to the position and scales left/right by fx, top/bottom by fy.
+void FinishPieces(std::vector<Piece>& pieces, double fx, double fy);
+
 // Walks the host's text outlines (through its own suite cache), fills one box
 // per outline and groups them. `count` holds the number of outlines on the way
 // in and the number of pieces on the way out; `pieces` and `vertex_lists` have
