@@ -43,6 +43,10 @@ struct Vec2 {
   double y = 0;
 };
 
+// Vec2 keys interpolate componentwise with the segment's one timing curve.
+extern template struct Animated<double>;
+extern template struct Animated<Vec2>;
+
 struct Composition {
   int width = 1920;
   int height = 1080;
@@ -55,7 +59,7 @@ struct Composition {
 enum class TextAlign { kLeft, kCenter, kRight };
 
 struct TextLayerSpec {
-  std::string text = "Vantrel";  // "\n" separates lines
+  std::string text = "Vantrel";     // "\n" separates lines
   std::filesystem::path font_file;  // empty = DejaVu Sans
   double font_size = 72;            // px
   PF_Pixel fill{255, 255, 255, 255};
@@ -82,6 +86,18 @@ struct Scene {
   EffectSettings effect;
   std::filesystem::path source_file;
 };
+
+// Host time units per frame at the composition's time scale.
+inline constexpr A_long kTimeUnitsPerFrame = 100;
+
+// Units per second: 100 per frame, rounded to an integer for fractional rates
+// (30000/1001 gives 2997).
+A_u_long TimeScale(const Composition& comp);
+
+// The composition frame (fractional) of a host time, at any time scale. At the
+// composition's own time scale this is exactly value / 100; other scales are
+// converted to it first, so both agree on what a frame is.
+double FrameAt(const A_Time& time, const Composition& comp);
 
 // Downsample 1/n in both axes, as After Effects' resolution menu.
 enum class Resolution { kFull = 1, kHalf = 2, kThird = 3, kQuarter = 4 };
