@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,28 @@ class LoadedModule {
 // Reads only the property resource of a module file (either kind), without
 // loading it: works on Linux for a Windows module.
 Pipl ReadModulePipl(const std::filesystem::path& path);
+
+// The ELF section in which the Linux build of a module carries its property
+// resource (the same bytes as the Windows resource "PiPL" 16000).
+inline constexpr char kPiplElfSection[] = "vantrel_pipl";
+
+// What a module file is and where its property resource lies, read from the
+// file without loading it.
+struct ModuleFile {
+  enum class Format { kPe, kElf };
+  Format format = Format::kElf;
+  std::string description;        // e.g. "PE32+ DLL, x86-64"
+  std::string resource_location;  // e.g. "resource PiPL 16000, language 1033"
+  std::vector<uint8_t> pipl_bytes;
+};
+// Throws HostError: missing file, not a module (neither PE nor ELF), no
+// property resource.
+ModuleFile ReadModuleFile(const std::filesystem::path& path);
+
+// Contents of ELF64 section `name`. Throws HostError when the image is not a
+// 64-bit little-endian ELF file, has no such section or the section lies
+// outside the file.
+std::vector<uint8_t> ReadElfSection(std::span<const uint8_t> image, const std::string& name);
 
 }  // namespace vantrel::host
 

@@ -23,9 +23,9 @@ struct Pipl {
 
   const PiplProperty* Find(const std::string& key) const;
   // Typed views; throw HostError when absent or of the wrong size.
-  std::string Kind() const;              // "eFKT" for an effect
+  std::string Kind() const;                                // "eFKT" for an effect
   std::string PascalString(const std::string& key) const;  // name, catg, eMNA
-  std::string EntryPoint() const;        // the "8664" property
+  std::string EntryPoint() const;                          // the "8664" property
   uint32_t U32(const std::string& key) const;
 };
 

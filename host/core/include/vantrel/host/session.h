@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +43,7 @@ enum class HandleKind {
   kTextOutlines,  // owned: AEGP_TextOutlinesH (AEGP_DisposeTextOutlines)
   kPath,          // borrowed: PF_PathOutlinePtr inside a text outlines object
   kWorld,         // owned: AEGP_WorldH (AEGP_Dispose)
+  kProgPtr,       // borrowed: the effect_ref token of PF_InData
 };
 
 const char* HandleKindName(HandleKind kind);
@@ -78,6 +80,13 @@ class HandleTable {
   std::vector<std::string> Outstanding() const;
   std::size_t IssuedCount(HandleKind kind) const;
 
+  // Every Issue/Lend gets the next serial number. Session::Call takes the
+  // serial before a module call and afterwards reclaims the owned handles
+  // issued since then that the module left alive, returning their
+  // descriptions.
+  uint64_t NextSerial() const;
+  std::vector<std::string> ReclaimOwnedSince(uint64_t serial);
+
  private:
   void Insert(HandleKind kind, const void* handle, std::shared_ptr<void> holder);
   void* FindRaw(HandleKind kind, const void* handle) const;
@@ -86,10 +95,12 @@ class HandleTable {
     HandleKind kind;
     std::shared_ptr<void> holder;  // null for borrowed handles
     bool owned;
+    uint64_t serial;
   };
   mutable std::mutex mutex_;
   std::unordered_map<const void*, Entry> live_;
   std::map<HandleKind, std::size_t> issued_;
+  uint64_t next_serial_ = 1;
 };
 
 // Suites by (name, version). Counts every acquire and release; can refuse a
@@ -117,6 +128,8 @@ class SuiteRegistry {
   Counts CountsFor(const std::string& name, int32_t version) const;
   // Suites acquired more often than released, as "name v<version> (n held)".
   std::vector<std::string> Outstanding() const;
+  // Acquired minus released, per suite that is held at all.
+  std::map<std::pair<std::string, int32_t>, int> Held() const;
   // Every AcquireSuite call in order, as "name v<version>".
   std::vector<std::string> AcquireLog() const;
   void ResetCounts();
@@ -132,15 +145,15 @@ class SuiteRegistry {
 
 // A control declared by a module through add_param, as the host keeps it.
 struct DeclaredParam {
-  PF_ParamDef def;           // as passed, with pointers cleared
-  std::string choices;       // pop-up names, "A|B|C"
-  std::string checkbox_text; // text beside a checkbox
+  PF_ParamDef def;            // as passed, with pointers cleared
+  std::string choices;        // pop-up names, "A|B|C"
+  std::string checkbox_text;  // text beside a checkbox
 };
 
 // Options for making a module call misbehave on purpose.
 struct FaultOptions {
-  bool null_basic_suite = false;   // pica_basicP = nullptr
-  int fail_add_param_at = 0;       // 1-based; 0 = never
+  bool null_basic_suite = false;  // pica_basicP = nullptr
+  int fail_add_param_at = 0;      // 1-based; 0 = never
   PF_Err fail_add_param_code = PF_Err_OUT_OF_MEMORY;
 };
 
@@ -155,6 +168,20 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   static Session* Current();  // the session of the module call running on this thread
+
+  // Makes a session current on the calling thread for the scope's life (for
+  // host work that runs module callbacks on worker threads); restores the
+  // previous one.
+  class CurrentScope {
+   public:
+    explicit CurrentScope(Session* session);
+    ~CurrentScope();
+    CurrentScope(const CurrentScope&) = delete;
+    CurrentScope& operator=(const CurrentScope&) = delete;
+
+   private:
+    Session* previous_;
+  };
 
   SuiteRegistry& suites() { return suites_; }
   HandleTable& handles() { return handles_; }
@@ -190,6 +217,9 @@ class Session {
   // Opaque token the host passes as effect_ref (a borrowed handle).
   PF_ProgPtr effect_ref() const { return effect_ref_; }
 
+  // The host's basic suite (what pica_basicP points to when not faulted).
+  SPBasicSuite* basic_suite() { return &basic_; }
+
  private:
   SuiteRegistry suites_;
   HandleTable handles_;
@@ -197,12 +227,16 @@ class Session {
   PF_UtilCallbacks utils_{};
   SPBasicSuite basic_{};
   PF_ProgPtr effect_ref_ = nullptr;
+  char effect_token_ = 0;  // effect_ref_ points here: a unique address per session
   std::vector<DeclaredParam> declared_;
   std::vector<std::string> pixel_format_log_;
   mutable std::mutex violations_mutex_;
   std::vector<std::string> violations_;
   int add_param_calls_ = 0;
 };
+
+// "PF_Cmd_RENDER" for 11, "command 99" for a code without a name.
+std::string CommandName(PF_Cmd cmd);
 
 // Runs `body` as the body of a host function called by a module: a C++
 // exception becomes an error code (and a violation in the current session)
