@@ -118,6 +118,18 @@ TEST(GroupCharacters, NegativeThresholdShrinksTheNeighbourInPassesThreeToFive) {
   EXPECT_EQ(shrunk_5.size(), 1u) << "exactly 1 inside on two sides";
 }
 
+TEST(GroupCharacters, PassFiveIsScannedTwice) {
+  // With T = 1, A lies in B grown by 1 and A+B in C grown by 1, while B is
+  // neither inside C nor within its x extent. The first scan of pass 5 joins A
+  // and B and moves on; only the second joins C.
+  const std::vector<Piece> boxes = {Box(10, 14, 8.5, 12), Box(6, 15, 9, 13), Box(6.5, 20, 8, 13.5)};
+  EXPECT_EQ(Group(boxes, 1), "[l=6 r=20 t=8 b=13.5 line=0 idx=0]");
+  std::vector<Piece> one_scan = boxes;
+  MergeNeighbours(one_scan, PairTest::kAInsideBGrown, 1);
+  EXPECT_EQ(PiecesText(one_scan),
+            "[l=6 r=15 t=8.5 b=13 line=0 idx=0] [l=6.5 r=20 t=8 b=13.5 line=0 idx=0]");
+}
+
 // --- Lines --------------------------------------------------------------------
 
 TEST(GroupLines, EqualOrSmallerLeftStartsANewLine) {
