@@ -45,8 +45,10 @@ void BuildTextPieces(PF_InData* in_data, double threshold, std::vector<Piece>& p
                      AEGP_TextOutlinesH outlines, bool word_mode, bool evaluate_tangents) {
   SuiteCache suites(in_data->pica_basicP);
   // The per-outline queries are not checked: every output starts with a value
-  // that a failed call leaves harmless (no path, no segments, a zero vertex),
-  // and the walk goes on with the next query.
+  // that a failed call leaves harmless, and the walk goes on with the next
+  // query. No path gives no segments; a vertex that cannot be read repeats
+  // the one before it, which leaves the box as it is (the first vertex of an
+  // outline reads as the origin).
   for (int32_t i = 0; i < count; ++i) {
     // at(): lists shorter than `count` end the render as an index error.
     Piece& piece = pieces.at(static_cast<std::size_t>(i));
@@ -58,7 +60,7 @@ void BuildTextPieces(PF_InData* in_data, double threshold, std::vector<Piece>& p
     A_long segments = 0;
     path_data.PF_PathNumSegments(in_data->effect_ref, path, &segments);
     for (A_long v = 0; v < segments; ++v) {
-      PF_PathVertex vertex{};
+      PF_PathVertex vertex = vertices.empty() ? PF_PathVertex{} : vertices.back();
       path_data.PF_PathVertexInfo(in_data->effect_ref, path, v, &vertex);
       vertices.push_back(vertex);
     }

@@ -283,14 +283,23 @@ TEST(BuildTextPieces, FailedQueriesDoNotStopTheWalk) {
             "+text outline(0)! +path segments(null)! outline(1) segments(1)=3 vertex(1,0) "
             "vertex(1,1)! vertex(1,2) outline(2) segments(2)=4 vertex(2,0) vertex(2,1) "
             "vertex(2,2) vertex(2,3)");
-  // The failed vertex reads as the origin; the box of outline 0 stays zero and
-  // lies inside that of outline 1, which absorbs it (pass 2).
+  // The failed vertex repeats the one before it and leaves the box alone; the
+  // outline that could not be looked up keeps the zero box.
   ASSERT_EQ(walk.vertex_lists[1].size(), 3u);
-  EXPECT_EQ(walk.vertex_lists[1][1].x, 0);
-  EXPECT_EQ(walk.vertex_lists[1][1].y, 0);
+  EXPECT_EQ(walk.vertex_lists[1][1].x, 100);
+  EXPECT_EQ(walk.vertex_lists[1][1].y, -100);
   EXPECT_TRUE(walk.vertex_lists[0].empty());
-  EXPECT_EQ(pieces, "[l=0 r=110 t=-100 b=0 line=0 idx=0] [l=200 r=210 t=0 b=10 line=0 idx=1]");
-  EXPECT_EQ(walk.count, 2);
+  EXPECT_EQ(pieces,
+            "[l=0 r=0 t=0 b=0 line=0 idx=0] [l=100 r=110 t=-100 b=-90 line=0 idx=1] "
+            "[l=200 r=210 t=0 b=10 line=0 idx=2]");
+  EXPECT_EQ(walk.count, 3);
+}
+
+TEST(BuildTextPieces, UnreadableFirstVertexReadsAsTheOrigin) {
+  FakeHost host;
+  host.outlines = {{{Point(50, 60), Point(70, 80)}, false, 0}};
+  Walk walk(host);
+  EXPECT_EQ(walk.Run(0), "[l=0 r=70 t=0 b=80 line=0 idx=0]");
 }
 
 TEST(BuildTextPieces, PassesThresholdModeTangentsAndDownsampleOn) {
