@@ -76,7 +76,8 @@ void FinishPieces(std::vector<Piece>& pieces, double fx, double fy);
 // per outline and groups them. `count` holds the number of outlines on the way
 // in and the number of pieces on the way out; `pieces` and `vertex_lists` have
 // one zeroed/empty element per outline on entry. `pieces` is shortened to
-// `count`.
+// `count`. Throws PF_Err_BAD_CALLBACK_PARAM when the host refuses a suite and
+// std::out_of_range when the lists are shorter than `count`.
 void BuildTextPieces(PF_InData* in_data, double threshold, std::vector<Piece>& pieces,
                      std::vector<VertexList>& vertex_lists, int32_t& count,
                      AEGP_TextOutlinesH outlines, bool word_mode, bool evaluate_tangents);
@@ -102,7 +103,9 @@ struct PieceRange {
 PieceRange SelectRange(PercentRange range, int32_t count);
 
 // Seeds the generator with `seed`, then reorders `pieces` in place by `order_mode`
-// (1 none, 2 reverse, 3 random, 4 increment; anything else: none).
+// (1 none, 2 reverse, 3 random, 4 increment; anything else: none). Only the
+// first `size` records take part; a `size` beyond the list throws
+// std::out_of_range.
 void OrderPieces(std::vector<Piece>& pieces, int32_t order_mode, int32_t size, int32_t seed);
 void ShufflePieces(std::vector<Piece>& pieces);
 
