@@ -48,7 +48,11 @@ def check_windows(path, objdump, windres, failures):
 
     # Resource compilers store type names in upper case; Windows looks them
     # up without regard to case.
-    rc = run(windres, "-i", path, "-O", "rc")
+    try:
+        rc = run(windres, "-i", path, "-O", "rc")
+    except subprocess.CalledProcessError as error:
+        failures.append(f"{path}: resources cannot be read: {error.stderr.strip()}")
+        return
     blocks = re.findall(r"LANGUAGE (\d+), (\d+)\s+(\d+) \"?([A-Za-z0-9]+)\"?\s*\nBEGIN", rc)
     pipl = [(int(p), int(s), int(i)) for p, s, i, t in blocks if t.upper() == "PIPL"]
     if pipl != [(9, 1, 16000)]:
