@@ -138,23 +138,25 @@ LayerFrame FrameRenderer::RenderLayer(int frame, Resolution resolution) const {
   return result;
 }
 
-void FrameRenderer::CompositeLayer(const Image& layer_image, int frame, Resolution resolution,
-                                   Image& comp) const {
-  const double n = Factor(resolution);
-  const LayerTransform& transform = layer_->transform();
+PF_FloatMatrix LayerToCompMatrix(const LayerTransform& transform, double frame, int n) {
   const Vec2 position = transform.position.At(frame);
   const Vec2 anchor = transform.anchor_point.At(frame);
   const Vec2 scale = transform.scale.At(frame);
   const double sx = scale.x / 100.0;
   const double sy = scale.y / 100.0;
-  // A layer pixel p at 1/n is the layer point p × n; the composition point
-  // ((p × n − anchor) × s + position) / n = p × s + (position − anchor × s) / n.
+  // p × s + (position − anchor × s) / n
   PF_FloatMatrix matrix{};
   matrix.mat[0][0] = sx;
   matrix.mat[1][1] = sy;
   matrix.mat[2][0] = (position.x - anchor.x * sx) / n;
   matrix.mat[2][1] = (position.y - anchor.y * sy) / n;
   matrix.mat[2][2] = 1;
+  return matrix;
+}
+
+void FrameRenderer::CompositeLayer(const Image& layer_image, int frame, Resolution resolution,
+                                   Image& comp) const {
+  const PF_FloatMatrix matrix = LayerToCompMatrix(layer_->transform(), frame, Factor(resolution));
   PF_CompositeMode mode{};
   mode.xfer = PF_Xfer_IN_FRONT;
   mode.opacity = 255;

@@ -28,6 +28,12 @@ struct LayerFrame {
   PF_Err result = PF_Err_NONE;  // the module's answer to PF_Cmd_RENDER
 };
 
+// The source-to-destination matrix (row vectors) that puts a layer image at a
+// downsampling of 1/n into the composition at the same downsampling: a layer
+// pixel p is the layer point p × n, which goes to
+// ((p × n − anchor) × scale / 100 + position) / n.
+PF_FloatMatrix LayerToCompMatrix(const LayerTransform& transform, double frame, int n);
+
 class FrameRenderer {
  public:
   // Builds the scene's text layer (its layout once, for all frames) and runs
