@@ -1,5 +1,6 @@
 #include "render/guides.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vantrel {
