@@ -1,0 +1,223 @@
+#include "rasterizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "vantrel/host/session.h"
+
+namespace vantrel::host::text {
+namespace {
+
+struct Pt {
+  double x, y;
+};
+
+// Largest distance, in target pixels, between a cubic and its flattening.
+constexpr double kFlatness = 0.05;
+
+// Signed-area accumulation over a region of the target: each edge adds, to
+// the cells it crosses, the signed area it encloses to its right within the
+// row; a running sum along the row then gives the winding-weighted coverage.
+class Accumulator {
+ public:
+  Accumulator(int32_t width, int32_t height)
+      : width_(width),
+        height_(height),
+        stride_(width + 2),
+        cells_(static_cast<std::size_t>(stride_) * height, 0.0f) {}
+
+  // An edge in region coordinates (pixels, origin at the region's corner).
+  void AddLine(Pt a, Pt b) {
+    if (a.y == b.y) return;
+    // Cut the edge where it leaves the region sideways: the part left of
+    // x = 0 covers the whole row from column 0 on (drawn at x = 0); the part
+    // right of the region covers nothing visible (drawn at x = width).
+    for (double bound : {0.0, static_cast<double>(width_)}) {
+      if ((a.x < bound && b.x > bound) || (a.x > bound && b.x < bound)) {
+        const double t = (bound - a.x) / (b.x - a.x);
+        const Pt m{bound, a.y + t * (b.y - a.y)};
+        AddLine(a, m);
+        AddLine(m, b);
+        return;
+      }
+    }
+    a.x = std::clamp(a.x, 0.0, static_cast<double>(width_));
+    b.x = std::clamp(b.x, 0.0, static_cast<double>(width_));
+    DrawClipped(a, b);
+  }
+
+  void AddCubic(Pt p0, Pt c1, Pt c2, Pt p1) {
+    if (c1.x == p0.x && c1.y == p0.y && c2.x == p1.x && c2.y == p1.y) {
+      AddLine(p0, p1);
+      return;
+    }
+    // The second differences of the control polygon bound the curve's
+    // deviation from a chord: n chords stay within dd * 3/4 / n^2.
+    const double ddx = std::max(std::abs(p0.x - 2 * c1.x + c2.x), std::abs(c1.x - 2 * c2.x + p1.x));
+    const double ddy = std::max(std::abs(p0.y - 2 * c1.y + c2.y), std::abs(c1.y - 2 * c2.y + p1.y));
+    const double dd = std::hypot(ddx, ddy);
+    const int n = std::clamp(static_cast<int>(std::ceil(std::sqrt(0.75 * dd / kFlatness))), 1, 500);
+    Pt prev = p0;
+    for (int i = 1; i <= n; ++i) {
+      const double t = static_cast<double>(i) / n, u = 1 - t;
+      const double b0 = u * u * u, b1 = 3 * u * u * t, b2 = 3 * u * t * t, b3 = t * t * t;
+      const Pt p = i == n ? p1
+                          : Pt{b0 * p0.x + b1 * c1.x + b2 * c2.x + b3 * p1.x,
+                               b0 * p0.y + b1 * c1.y + b2 * c2.y + b3 * p1.y};
+      AddLine(prev, p);
+      prev = p;
+    }
+  }
+
+  void Resolve(std::vector<uint8_t>& out) const {
+    out.assign(static_cast<std::size_t>(width_) * height_, 0);
+    for (int32_t y = 0; y < height_; ++y) {
+      const float* row = &cells_[static_cast<std::size_t>(y) * stride_];
+      uint8_t* dst = &out[static_cast<std::size_t>(y) * width_];
+      float sum = 0;
+      for (int32_t x = 0; x < width_; ++x) {
+        sum += row[x];
+        const float c = std::min(1.0f, std::abs(sum));
+        dst[x] = static_cast<uint8_t>(c * 255.0f + 0.5f);
+      }
+    }
+  }
+
+ private:
+  // a and b have x within [0, width]; rows outside the region are skipped.
+  void DrawClipped(Pt a, Pt b) {
+    float dir = 1;
+    if (a.y > b.y) {
+      std::swap(a, b);
+      dir = -1;
+    }
+    const double dxdy = (b.x - a.x) / (b.y - a.y);
+    const double max_x = width_;
+    double x = a.x;
+    if (a.y < 0) x -= a.y * dxdy;
+    const int32_t y_start = std::max<int32_t>(0, static_cast<int32_t>(std::floor(a.y)));
+    const int32_t y_end = std::min<int32_t>(height_, static_cast<int32_t>(std::ceil(b.y)));
+    for (int32_t y = y_start; y < y_end; ++y) {
+      float* row = &cells_[static_cast<std::size_t>(y) * stride_];
+      const double dy = std::min<double>(y + 1, b.y) - std::max<double>(y, a.y);
+      const double x_next = std::clamp(x + dxdy * dy, 0.0, max_x);
+      const float d = static_cast<float>(dy) * dir;
+      const double x0 = std::min(x, x_next), x1 = std::max(x, x_next);
+      const double x0_floor = std::floor(x0);
+      const int32_t x0i = static_cast<int32_t>(x0_floor);
+      const double x1_ceil = std::ceil(x1);
+      const int32_t x1i = static_cast<int32_t>(x1_ceil);
+      if (x1i <= x0i + 1) {
+        // Within one cell: the edge's mean x splits the row's area between
+        // this cell and the next.
+        const float xmf = static_cast<float>(0.5 * (x + x_next) - x0_floor);
+        row[x0i] += d - d * xmf;
+        row[x0i + 1] += d * xmf;
+      } else {
+        const double s = 1.0 / (x1 - x0);
+        const double x0f = x0 - x0_floor;
+        const double a0 = 0.5 * s * (1 - x0f) * (1 - x0f);
+        const double x1f = x1 - x1_ceil + 1;
+        const double am = 0.5 * s * x1f * x1f;
+        row[x0i] += static_cast<float>(d * a0);
+        if (x1i == x0i + 2) {
+          row[x0i + 1] += static_cast<float>(d * (1 - a0 - am));
+        } else {
+          const double a1 = s * (1.5 - x0f);
+          row[x0i + 1] += static_cast<float>(d * (a1 - a0));
+          for (int32_t xi = x0i + 2; xi < x1i - 1; ++xi) row[xi] += static_cast<float>(d * s);
+          const double a2 = a1 + (x1i - x0i - 3) * s;
+          row[x1i - 1] += static_cast<float>(d * (1 - a2 - am));
+        }
+        row[x1i] += static_cast<float>(d * am);
+      }
+      x = x_next;
+    }
+  }
+
+  int32_t width_, height_, stride_;
+  std::vector<float> cells_;
+};
+
+}  // namespace
+
+double ScaleOf(PF_RationalScale scale) {
+  if (scale.den == 0) throw HostError("downsample factor with a zero denominator");
+  return static_cast<double>(scale.num) / static_cast<double>(scale.den);
+}
+
+CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, double scale_y,
+                               int32_t target_width, int32_t target_height) {
+  CoverageMask mask;
+  // The control box of every point bounds the filled shape, so the mask
+  // need not reach beyond it.
+  double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+  for (const OutlinePath& path : outlines) {
+    for (const PF_PathVertex& v : path.vertices) {
+      for (auto [px, py] :
+           {Pt{v.x, v.y}, Pt{v.tan_in_x, v.tan_in_y}, Pt{v.tan_out_x, v.tan_out_y}}) {
+        x0 = std::min(x0, px * scale_x);
+        x1 = std::max(x1, px * scale_x);
+        y0 = std::min(y0, py * scale_y);
+        y1 = std::max(y1, py * scale_y);
+      }
+    }
+  }
+  if (!(x0 <= x1) || !(y0 <= y1)) return mask;
+  const auto clamp_to = [](double v, int32_t hi) {
+    return static_cast<int32_t>(std::clamp(v, 0.0, static_cast<double>(hi)));
+  };
+  const int32_t left = clamp_to(std::floor(x0), target_width);
+  const int32_t right = clamp_to(std::ceil(x1), target_width);
+  const int32_t top = clamp_to(std::floor(y0), target_height);
+  const int32_t bottom = clamp_to(std::ceil(y1), target_height);
+  if (right <= left || bottom <= top) return mask;
+
+  Accumulator acc(right - left, bottom - top);
+  const auto at = [&](double x, double y) { return Pt{x * scale_x - left, y * scale_y - top}; };
+  for (const OutlinePath& path : outlines) {
+    const std::size_t n = path.vertices.size();
+    if (n < 2) continue;
+    for (std::size_t i = 0; i < n; ++i) {
+      const PF_PathVertex& a = path.vertices[i];
+      const PF_PathVertex& b = path.vertices[(i + 1) % n];
+      if (path.open && i + 1 == n) {
+        acc.AddLine(at(a.x, a.y), at(b.x, b.y));
+      } else {
+        acc.AddCubic(at(a.x, a.y), at(a.tan_out_x, a.tan_out_y), at(b.tan_in_x, b.tan_in_y),
+                     at(b.x, b.y));
+      }
+    }
+  }
+  mask.left = left;
+  mask.top = top;
+  mask.width = right - left;
+  mask.height = bottom - top;
+  acc.Resolve(mask.values);
+  return mask;
+}
+
+void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
+  auto* base = reinterpret_cast<uint8_t*>(dst.data);
+  for (int32_t y = 0; y < dst.height; ++y) {
+    std::memset(base + static_cast<std::ptrdiff_t>(y) * dst.rowbytes, 0,
+                static_cast<std::size_t>(dst.width) * sizeof(PF_Pixel));
+  }
+  const int32_t x_end = std::min(mask.left + mask.width, dst.width);
+  const int32_t y_end = std::min(mask.top + mask.height, dst.height);
+  for (int32_t y = std::max(0, mask.top); y < y_end; ++y) {
+    auto* row = reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(y) * dst.rowbytes);
+    const uint8_t* cov = &mask.values[static_cast<std::size_t>(y - mask.top) * mask.width];
+    for (int32_t x = std::max(0, mask.left); x < x_end; ++x) {
+      const unsigned c = cov[x - mask.left];
+      if (c == 0) continue;
+      const unsigned alpha = (c * fill.alpha + 127) / 255;
+      if (alpha == 0) continue;
+      row[x] = PF_Pixel{static_cast<A_u_char>(alpha), fill.red, fill.green, fill.blue};
+    }
+  }
+}
+
+}  // namespace vantrel::host::text

@@ -1,0 +1,315 @@
+#include "vantrel/host/text_layout.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include <hb-ft.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <utility>
+
+#include "contour_builder.h"
+#include "rasterizer.h"
+#include "vantrel/host/session.h"
+
+namespace vantrel::host {
+
+// Coverage masks by (downsample x num/den, downsample y num/den, world
+// width, height).
+using CoverageKey = std::tuple<A_long, A_u_long, A_long, A_u_long, A_long, A_long>;
+
+struct TextLayout::Data {
+  std::string text;
+  TextStyle style;
+  TextOutlineSet outlines;
+  std::vector<GlyphBox> glyphs;
+
+  // Rasterised once per downsample and world size, shared by every frame
+  // and thread that draws this text afterwards.
+  mutable std::mutex cache_mutex;
+  mutable std::map<CoverageKey, std::shared_ptr<const text::CoverageMask>> coverage;
+};
+
+namespace {
+
+// Most cached masks a layout keeps; a render uses one or two downsample
+// factors, so the limit only guards against unbounded growth.
+constexpr std::size_t kMaxCachedMasks = 8;
+
+// Owners of the FreeType and HarfBuzz objects of one layout run.
+struct FtLibrary {
+  FT_Library lib = nullptr;
+  FtLibrary() {
+    if (FT_Init_FreeType(&lib) != 0) throw HostError("FreeType could not be initialised");
+  }
+  ~FtLibrary() { FT_Done_FreeType(lib); }
+};
+struct FtFace {
+  FT_Face face = nullptr;
+  ~FtFace() {
+    if (face) FT_Done_Face(face);
+  }
+};
+struct HbFont {
+  hb_font_t* font = nullptr;
+  ~HbFont() { hb_font_destroy(font); }
+};
+struct HbBuffer {
+  hb_buffer_t* buffer = hb_buffer_create();
+  ~HbBuffer() { hb_buffer_destroy(buffer); }
+};
+
+bool IsValidUtf8(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t len;
+    uint32_t cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + len > s.size()) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      const auto cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static constexpr uint32_t kMinOf[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMinOf[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+// Byte ranges [begin, end) of the lines of `text`; "\r\n", "\n" and "\r"
+// each end a line.
+std::vector<std::pair<std::size_t, std::size_t>> SplitLines(const std::string& text) {
+  std::vector<std::pair<std::size_t, std::size_t>> lines;
+  std::size_t begin = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n' && text[i] != '\r') continue;
+    lines.emplace_back(begin, i);
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    begin = i + 1;
+  }
+  lines.emplace_back(begin, text.size());
+  return lines;
+}
+
+// A glyph's contours in font units, y up, as FreeType decomposes them.
+TextOutlineSet DecomposeGlyph(FT_Face face, uint32_t glyph_id) {
+  if (FT_Load_Glyph(face, glyph_id, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) !=
+          0 ||
+      face->glyph->format != FT_GLYPH_FORMAT_OUTLINE) {
+    return {};
+  }
+  using text::ContourBuilder;
+  using text::Point;
+  FT_Outline_Funcs funcs{};
+  funcs.move_to = [](const FT_Vector* to, void* user) {
+    static_cast<ContourBuilder*>(user)->MoveTo(Point{double(to->x), double(to->y)});
+    return 0;
+  };
+  funcs.line_to = [](const FT_Vector* to, void* user) {
+    static_cast<ContourBuilder*>(user)->LineTo(Point{double(to->x), double(to->y)});
+    return 0;
+  };
+  funcs.conic_to = [](const FT_Vector* c, const FT_Vector* to, void* user) {
+    static_cast<ContourBuilder*>(user)->QuadTo(Point{double(c->x), double(c->y)},
+                                               Point{double(to->x), double(to->y)});
+    return 0;
+  };
+  funcs.cubic_to = [](const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
+    static_cast<ContourBuilder*>(user)->CubicTo(Point{double(c1->x), double(c1->y)},
+                                                Point{double(c2->x), double(c2->y)},
+                                                Point{double(to->x), double(to->y)});
+    return 0;
+  };
+  ContourBuilder builder;
+  if (FT_Outline_Decompose(&face->glyph->outline, &funcs, &builder) != 0) return {};
+  return builder.Finish();
+}
+
+// One glyph of a shaped line before alignment: position relative to the
+// line's left end and baseline, y down.
+struct PlacedGlyph {
+  uint32_t glyph_id;
+  uint32_t cluster;
+  double x, y, advance;
+};
+
+void IncludePoint(GlyphBox& box, double x, double y, bool& first) {
+  if (first) {
+    box.left = box.right = x;
+    box.top = box.bottom = y;
+    first = false;
+    return;
+  }
+  box.left = std::min(box.left, x);
+  box.right = std::max(box.right, x);
+  box.top = std::min(box.top, y);
+  box.bottom = std::max(box.bottom, y);
+}
+
+}  // namespace
+
+TextLayout::TextLayout(std::shared_ptr<const Data> data) : data_(std::move(data)) {}
+
+TextLayout TextLayout::Create(const std::string& utf8_text, const TextStyle& style, double origin_x,
+                              double origin_y) {
+  if (!IsValidUtf8(utf8_text)) throw HostError("text layer: the text is not valid UTF-8");
+  if (!(style.size_px > 0)) throw HostError("text layer: the font size must be above 0");
+
+  auto data = std::make_shared<Data>();
+  data->text = utf8_text;
+  data->style = style;
+
+  FtLibrary library;
+  FtFace face;
+  if (FT_New_Face(library.lib, style.font_file.string().c_str(), 0, &face.face) != 0) {
+    throw HostError("text layer: cannot open font file " + style.font_file.string());
+  }
+  // The em size in 26.6 px: HarfBuzz then reports positions in 26.6 px.
+  if (FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(style.size_px * 64)), 72,
+                       72) != 0) {
+    throw HostError("text layer: font " + style.font_file.string() + " cannot be sized");
+  }
+  HbFont font;
+  font.font = hb_ft_font_create_referenced(face.face);
+  hb_ft_font_set_load_flags(font.font, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP);
+
+  const double units_to_px = style.size_px / face.face->units_per_EM;
+  const double track_px = style.tracking / 1000.0 * style.size_px;
+  const double leading = style.leading > 0 ? style.leading : 1.2 * style.size_px;
+  std::map<uint32_t, TextOutlineSet> glyph_contours;  // font units, y up
+
+  const auto lines = SplitLines(utf8_text);
+  for (std::size_t line = 0; line < lines.size(); ++line) {
+    const auto [begin, end] = lines[line];
+    if (begin == end) continue;
+    HbBuffer buf;
+    hb_buffer_add_utf8(buf.buffer, utf8_text.data(), static_cast<int>(utf8_text.size()),
+                       static_cast<unsigned>(begin), static_cast<int>(end - begin));
+    hb_buffer_guess_segment_properties(buf.buffer);
+    hb_shape(font.font, buf.buffer, nullptr, 0);  // default features: kerning on
+
+    unsigned count = 0;
+    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf.buffer, &count);
+    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf.buffer, &count);
+
+    // Left to right in visual order; tracking follows each character, so
+    // glyphs of one cluster (a base and its marks) stay together.
+    std::vector<PlacedGlyph> placed;
+    double pen = 0, width = 0;
+    for (unsigned i = 0; i < count; ++i) {
+      const double advance = pos[i].x_advance / 64.0;
+      placed.push_back(PlacedGlyph{info[i].codepoint, info[i].cluster, pen + pos[i].x_offset / 64.0,
+                                   -pos[i].y_offset / 64.0, advance});
+      pen += advance;
+      width = pen;  // the line's width leaves out the tracking after its last character
+      if (i + 1 == count || info[i + 1].cluster != info[i].cluster) pen += track_px;
+    }
+    // Reading order: HarfBuzz hands a right-to-left run over in visual
+    // order, its clusters descending.
+    std::stable_sort(placed.begin(), placed.end(), [](const PlacedGlyph& a, const PlacedGlyph& b) {
+      return a.cluster < b.cluster;
+    });
+
+    double line_x = origin_x;
+    if (style.align == TextStyle::Align::kCenter) line_x -= width / 2;
+    if (style.align == TextStyle::Align::kRight) line_x -= width;
+    const double baseline = origin_y + static_cast<double>(line) * leading;
+
+    for (const PlacedGlyph& g : placed) {
+      auto it = glyph_contours.find(g.glyph_id);
+      if (it == glyph_contours.end()) {
+        it = glyph_contours.emplace(g.glyph_id, DecomposeGlyph(face.face, g.glyph_id)).first;
+      }
+      GlyphBox box;
+      box.line = line;
+      box.cluster = g.cluster;
+      box.glyph_id = g.glyph_id;
+      box.pen_x = line_x + g.x;
+      box.pen_y = baseline + g.y;
+      box.advance = g.advance;
+      box.first_contour = data->outlines.size();
+      box.contour_count = it->second.size();
+      bool first = true;
+      const auto tx = [&](double ux) { return box.pen_x + ux * units_to_px; };
+      const auto ty = [&](double uy) { return box.pen_y - uy * units_to_px; };
+      for (const OutlinePath& contour : it->second) {
+        OutlinePath path{contour.vertices, contour.open};
+        for (PF_PathVertex& v : path.vertices) {
+          v = PF_PathVertex{tx(v.x),        ty(v.y),         tx(v.tan_in_x),
+                            ty(v.tan_in_y), tx(v.tan_out_x), ty(v.tan_out_y)};
+          IncludePoint(box, v.x, v.y, first);
+          IncludePoint(box, v.tan_in_x, v.tan_in_y, first);
+          IncludePoint(box, v.tan_out_x, v.tan_out_y, first);
+        }
+        data->outlines.push_back(std::move(path));
+      }
+      if (first) IncludePoint(box, box.pen_x, box.pen_y, first);
+      data->glyphs.push_back(box);
+    }
+  }
+  return TextLayout(std::move(data));
+}
+
+TextLayout TextLayout::FromOutlines(TextOutlineSet outlines, PF_Pixel fill) {
+  auto data = std::make_shared<Data>();
+  data->style.fill = fill;
+  data->outlines = std::move(outlines);
+  return TextLayout(std::move(data));
+}
+
+const std::string& TextLayout::text() const { return data_->text; }
+const TextStyle& TextLayout::style() const { return data_->style; }
+const TextOutlineSet& TextLayout::Outlines() const { return data_->outlines; }
+const std::vector<GlyphBox>& TextLayout::Glyphs() const { return data_->glyphs; }
+
+void TextLayout::Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x,
+                           PF_RationalScale ds_y) const {
+  const CoverageKey key{ds_x.num, ds_x.den, ds_y.num, ds_y.den, dst.width, dst.height};
+  std::shared_ptr<const text::CoverageMask> mask;
+  {
+    // Rasterising under the lock makes concurrent first frames wait for one
+    // rasterisation instead of each doing its own.
+    std::lock_guard lock(data_->cache_mutex);
+    auto it = data_->coverage.find(key);
+    if (it == data_->coverage.end()) {
+      if (data_->coverage.size() >= kMaxCachedMasks) data_->coverage.clear();
+      auto fresh = std::make_shared<const text::CoverageMask>(text::RasterizeCoverage(
+          data_->outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y), dst.width, dst.height));
+      it = data_->coverage.emplace(key, std::move(fresh)).first;
+    }
+    mask = it->second;
+  }
+  text::PaintCoverage(*mask, data_->style.fill, dst);
+}
+
+void RasterizeOutlines(const TextOutlineSet& outlines, PF_Pixel fill, PF_EffectWorld& dst,
+                       PF_RationalScale ds_x, PF_RationalScale ds_y) {
+  text::PaintCoverage(text::RasterizeCoverage(outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y),
+                                              dst.width, dst.height),
+                      fill, dst);
+}
+
+}  // namespace vantrel::host
