@@ -172,6 +172,7 @@ A_Err NewWorld(AEGP_PluginID id, AEGP_WorldType type, A_long width, A_long heigh
                AEGP_WorldH* world) {
   H().log.push_back("AEGP_New");
   Expect(id == 0 && type == AEGP_WorldType_8, "AEGP_New: arguments");
+  if (++H().world_calls == H().fail_world_new) return A_Err_ALLOC;
   const uintptr_t handle = H().Make("world");
   const int stride = width + 2;
   H().worlds[handle] = {std::vector<PF_Pixel>(static_cast<std::size_t>(stride * height),

@@ -92,6 +92,7 @@ class RecordingHost {
   std::function<double(A_long)> opacity = [](A_long) { return 100.0; };
   int fail_stream_call = 0;  // 1-based number of the stream fetch that fails
   A_Err fail_stream_err = 9;
+  int fail_world_new = 0;                    // 1-based number of the AEGP_New call that fails
   std::set<std::string> refused_suites;      // "name/version"
   std::function<void()> on_transform_world;  // may throw, to end the render
 
@@ -139,6 +140,7 @@ class RecordingHost {
   };
   std::map<uintptr_t, FakeWorld> worlds;
   int stream_calls = 0;
+  int world_calls = 0;
   uintptr_t next_handle = 0x1000;
   uintptr_t Make(const std::string& kind);
   bool Dispose(uintptr_t handle, const std::string& kind);

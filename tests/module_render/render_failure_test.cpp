@@ -56,6 +56,28 @@ TEST(RenderStreamFailure, MotionBlurFetchFailureIsReturned) {
   EXPECT_TRUE(host.Balanced());
 }
 
+TEST(RenderSkippedPieces, AWorldThatCannotBeMadeSkipsOnlyItsPiece) {
+  RecordingHost host;
+  host.outlines = Row(3);
+  host.fail_world_new = 2;
+  EXPECT_EQ(host.RenderNow(), PF_Err_NONE);
+  ASSERT_EQ(host.copies.size(), 2u);
+  EXPECT_EQ(host.copies[1].src_rect.left, 50);
+  EXPECT_EQ(host.transforms.size(), 2u);
+  EXPECT_TRUE(host.Balanced());
+}
+
+TEST(RenderSkippedPieces, AZeroScaleAtThePieceTimeSkipsThatPiece) {
+  RecordingHost host;
+  host.outlines = Row(3);
+  host.scale = [](A_long t) { return t == 999 ? Vec2{0, 100} : Vec2{100, 100}; };
+  EXPECT_EQ(host.RenderNow(), PF_Err_NONE);
+  EXPECT_EQ(host.CountInLog("AEGP_New"), 2);
+  ASSERT_EQ(host.copies.size(), 2u);
+  EXPECT_EQ(host.copies[1].src_rect.left, 50);
+  EXPECT_TRUE(host.Balanced());
+}
+
 // Every suite that the render uses, refused in turn, with every feature on so
 // that each one is reached.
 class RenderMissingSuite : public ::testing::TestWithParam<std::string> {};
