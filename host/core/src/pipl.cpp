@@ -108,9 +108,10 @@ Pipl ParsePipl(std::span<const uint8_t> bytes) {
     }
     auto data = r.Bytes(at + kPropertyHeaderSize, length, what.c_str());
     property.data.assign(data.begin(), data.end());
-    // The next property starts at the next multiple of four after the data;
-    // the last one may end without its padding.
-    at = (at + kPropertyHeaderSize + length + 3) & ~uint64_t{3};
+    // The data is padded to a multiple of four bytes counted from its own
+    // start (the 10-byte header leaves properties at 2 mod 4 in the
+    // resource); the last property may end without its padding.
+    at += kPropertyHeaderSize + ((uint64_t{length} + 3) & ~uint64_t{3});
     pipl.properties.push_back(std::move(property));
   }
   return pipl;
