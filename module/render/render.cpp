@@ -49,19 +49,22 @@ TextOutlines GetTextOutlines(PF_InData* in_data, SuiteCache& suites, AEGP_LayerH
 
 // This effect's own instance and the stream of its "Opacity" control. The
 // suites that dispose of them are acquired before the objects are made.
+// Members are destroyed in reverse order, so on every way out the effect
+// reference goes back before the stream, as at the normal end.
 struct OpacityStream {
-  EffectRef effect;
   StreamRef stream;
+  EffectRef effect;
 };
 
 OpacityStream OpenOpacityStream(PF_InData* in_data, SuiteCache& suites) {
   const AEGP_EffectSuite3& effects = suites.Get<AEGP_EffectSuite3>();
-  OpacityStream opened{EffectRef(effects.AEGP_DisposeEffect),
-                       StreamRef(suites.Get<AEGP_StreamSuite4>().AEGP_DisposeStream)};
+  const AEGP_StreamSuite4& streams = suites.Get<AEGP_StreamSuite4>();
+  OpacityStream opened{StreamRef(streams.AEGP_DisposeStream),
+                       EffectRef(effects.AEGP_DisposeEffect)};
   suites.Get<AEGP_PFInterfaceSuite1>().AEGP_GetNewEffectForEffect(kNoPluginId, in_data->effect_ref,
                                                                   opened.effect.Put());
-  suites.Get<AEGP_StreamSuite4>().AEGP_GetNewEffectStreamByIndex(
-      kNoPluginId, opened.effect.get(), kParamOpacity, opened.stream.Put());
+  streams.AEGP_GetNewEffectStreamByIndex(kNoPluginId, opened.effect.get(), kParamOpacity,
+                                         opened.stream.Put());
   return opened;
 }
 

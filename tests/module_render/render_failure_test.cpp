@@ -131,6 +131,7 @@ TEST(RenderException, ThrownFromTheHostMidLoopStillDisposesEverything) {
   EXPECT_EQ(host.CountInLog("AEGP_Dispose"), 2);
   EXPECT_EQ(host.CountInLog("AEGP_DisposeEffect"), 1);
   EXPECT_EQ(host.CountInLog("AEGP_DisposeStream"), 1);
+  EXPECT_LT(host.IndexInLog("AEGP_DisposeEffect"), host.IndexInLog("AEGP_DisposeStream"));
   EXPECT_TRUE(host.Balanced());
 }
 
