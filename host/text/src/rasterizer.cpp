@@ -16,16 +16,17 @@ struct Pt {
 // Largest distance, in target pixels, between a cubic and its flattening.
 constexpr double kFlatness = 0.05;
 
-// Signed-area accumulation over a region of the target: each edge adds, to
-// the cells it crosses, the signed area it encloses to its right within the
-// row; a running sum along the row then gives the winding-weighted coverage.
-class Accumulator {
+// Rows of the region rasterised at a time: the accumulation cells of one band
+// stay in cache however large the text is.
+constexpr int32_t kBandRows = 32;
+
+// Flattens contours into edges, then rasterises them band by band with
+// signed-area accumulation: each edge adds, to the cells it crosses, the
+// signed area it encloses to its right within the row; a running sum along
+// the row then gives the winding-weighted coverage.
+class Rasterizer {
  public:
-  Accumulator(int32_t width, int32_t height)
-      : width_(width),
-        height_(height),
-        stride_(width + 2),
-        cells_(static_cast<std::size_t>(stride_) * height, 0.0f) {}
+  Rasterizer(int32_t width, int32_t height) : width_(width), height_(height) {}
 
   // An edge in region coordinates (pixels, origin at the region's corner).
   void AddLine(Pt a, Pt b) {
@@ -44,7 +45,8 @@ class Accumulator {
     }
     a.x = std::clamp(a.x, 0.0, static_cast<double>(width_));
     b.x = std::clamp(b.x, 0.0, static_cast<double>(width_));
-    DrawClipped(a, b);
+    if (std::max(a.y, b.y) <= 0 || std::min(a.y, b.y) >= height_) return;
+    edges_.push_back(Edge{a, b});
   }
 
   void AddCubic(Pt p0, Pt c1, Pt c2, Pt p1) {
@@ -70,23 +72,53 @@ class Accumulator {
     }
   }
 
+  // Coverage of every pixel of the region, row by row.
   void Resolve(std::vector<uint8_t>& out) const {
-    out.assign(static_cast<std::size_t>(width_) * height_, 0);
-    for (int32_t y = 0; y < height_; ++y) {
-      const float* row = &cells_[static_cast<std::size_t>(y) * stride_];
-      uint8_t* dst = &out[static_cast<std::size_t>(y) * width_];
-      float sum = 0;
-      for (int32_t x = 0; x < width_; ++x) {
-        sum += row[x];
-        const float c = std::min(1.0f, std::abs(sum));
-        dst[x] = static_cast<uint8_t>(c * 255.0f + 0.5f);
+    out.resize(static_cast<std::size_t>(width_) * height_);
+    const int32_t bands = (height_ + kBandRows - 1) / kBandRows;
+    std::vector<std::vector<uint32_t>> by_band(static_cast<std::size_t>(bands));
+    for (uint32_t i = 0; i < edges_.size(); ++i) {
+      const auto [lo, hi] = BandsOf(edges_[i]);
+      for (int32_t band = lo; band <= hi; ++band)
+        by_band[static_cast<std::size_t>(band)].push_back(i);
+    }
+    const int32_t stride = width_ + 2;
+    std::vector<float> cells(static_cast<std::size_t>(stride) * kBandRows);
+    for (int32_t band = 0; band < bands; ++band) {
+      const int32_t y0 = band * kBandRows, y1 = std::min(height_, y0 + kBandRows);
+      std::fill(cells.begin(), cells.end(), 0.0f);
+      for (uint32_t i : by_band[static_cast<std::size_t>(band)]) {
+        Draw(edges_[i], y0, y1, cells.data(), stride);
+      }
+      for (int32_t y = y0; y < y1; ++y) {
+        const float* row = &cells[static_cast<std::size_t>(y - y0) * stride];
+        uint8_t* dst = &out[static_cast<std::size_t>(y) * width_];
+        float sum = 0;
+        for (int32_t x = 0; x < width_; ++x) {
+          sum += row[x];
+          const float c = std::min(1.0f, std::abs(sum));
+          dst[x] = static_cast<uint8_t>(c * 255.0f + 0.5f);
+        }
       }
     }
   }
 
  private:
-  // a and b have x within [0, width]; rows outside the region are skipped.
-  void DrawClipped(Pt a, Pt b) {
+  struct Edge {
+    Pt a, b;  // x within [0, width]; y not horizontal
+  };
+
+  std::pair<int32_t, int32_t> BandsOf(const Edge& e) const {
+    const double lo = std::max(0.0, std::min(e.a.y, e.b.y));
+    const double hi = std::min(static_cast<double>(height_), std::max(e.a.y, e.b.y));
+    const int32_t last_row = std::max<int32_t>(0, static_cast<int32_t>(std::ceil(hi)) - 1);
+    return {static_cast<int32_t>(lo) / kBandRows, std::min(last_row, height_ - 1) / kBandRows};
+  }
+
+  // Adds the edge's area to the rows [row_lo, row_hi) held by `cells`
+  // (cells[(y - row_lo) * stride + x]).
+  void Draw(Edge e, int32_t row_lo, int32_t row_hi, float* cells, int32_t stride) const {
+    Pt a = e.a, b = e.b;
     float dir = 1;
     if (a.y > b.y) {
       std::swap(a, b);
@@ -94,12 +126,13 @@ class Accumulator {
     }
     const double dxdy = (b.x - a.x) / (b.y - a.y);
     const double max_x = width_;
+    const int32_t y_start = std::max<int32_t>(row_lo, static_cast<int32_t>(std::floor(a.y)));
+    const int32_t y_end = std::min<int32_t>(row_hi, static_cast<int32_t>(std::ceil(b.y)));
+    // x where the edge enters row y_start (or its own start within it).
     double x = a.x;
-    if (a.y < 0) x -= a.y * dxdy;
-    const int32_t y_start = std::max<int32_t>(0, static_cast<int32_t>(std::floor(a.y)));
-    const int32_t y_end = std::min<int32_t>(height_, static_cast<int32_t>(std::ceil(b.y)));
+    if (a.y < y_start) x = std::clamp(x + (y_start - a.y) * dxdy, 0.0, max_x);
     for (int32_t y = y_start; y < y_end; ++y) {
-      float* row = &cells_[static_cast<std::size_t>(y) * stride_];
+      float* row = cells + static_cast<std::ptrdiff_t>(y - row_lo) * stride;
       const double dy = std::min<double>(y + 1, b.y) - std::max<double>(y, a.y);
       const double x_next = std::clamp(x + dxdy * dy, 0.0, max_x);
       const float d = static_cast<float>(dy) * dir;
@@ -136,8 +169,8 @@ class Accumulator {
     }
   }
 
-  int32_t width_, height_, stride_;
-  std::vector<float> cells_;
+  int32_t width_, height_;
+  std::vector<Edge> edges_;
 };
 
 }  // namespace
@@ -174,7 +207,7 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
   const int32_t bottom = clamp_to(std::ceil(y1), target_height);
   if (right <= left || bottom <= top) return mask;
 
-  Accumulator acc(right - left, bottom - top);
+  Rasterizer acc(right - left, bottom - top);
   const auto at = [&](double x, double y) { return Pt{x * scale_x - left, y * scale_y - top}; };
   for (const OutlinePath& path : outlines) {
     const std::size_t n = path.vertices.size();
