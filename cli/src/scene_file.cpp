@@ -1,0 +1,451 @@
+#include "vantrel/cli/scene_file.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+
+#include "vantrel/cli/json_locations.h"
+
+namespace vantrel::cli {
+
+namespace fs = std::filesystem;
+using host::Animated;
+using host::Interpolation;
+using host::Keyframe;
+using host::Vec2;
+using nlohmann::json;
+
+std::vector<fs::path> SystemFontDirectories() {
+  std::vector<fs::path> dirs;
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    dirs.emplace_back(fs::path(home) / ".fonts");
+    dirs.emplace_back(fs::path(home) / ".local/share/fonts");
+  }
+  dirs.emplace_back("/usr/local/share/fonts");
+  dirs.emplace_back("/usr/share/fonts");
+  return dirs;
+}
+
+namespace {
+
+constexpr int kMaxDimension = 16384;
+
+std::string Quoted(std::string_view s) { return '"' + std::string(s) + '"'; }
+
+std::string QuotedList(std::initializer_list<std::string_view> items) {
+  std::string out;
+  for (std::string_view s : items) {
+    if (!out.empty()) out += ", ";
+    out += Quoted(s);
+  }
+  return out;
+}
+
+// A short rendering of a found value for messages.
+std::string Shown(const json& value) {
+  std::string s = value.dump();
+  if (s.size() > 40) s = s.substr(0, 37) + "...";
+  return s;
+}
+
+std::string FormatNumber(double v) {
+  std::ostringstream out;
+  out << v;
+  return out.str();
+}
+
+class SceneReader {
+ public:
+  SceneReader(const std::string& text, const fs::path& path, const ControlCatalog& controls)
+      : text_(text), path_(path), controls_(controls), where_(LocateJsonValues(text)) {}
+
+  SceneFile Read(const json& root) {
+    SceneFile out;
+    out.scene.source_file = path_;
+    RequireObject("", root, "the scene");
+    CheckKeys("", root, "the scene", {"description", "composition", "layer", "effect"});
+    if (root.contains("description")) {
+      out.description = String("/description", root["description"], "\"description\"");
+    }
+    if (root.contains("composition")) {
+      ReadComposition(root["composition"], out.scene.comp);
+    }
+    // The layer's transform defaults to the identity with both points at the
+    // composition's centre, so that Scale grows from the middle.
+    const Vec2 centre{out.scene.comp.width / 2.0, out.scene.comp.height / 2.0};
+    out.scene.layer.position = Animated<Vec2>::Constant(centre);
+    out.scene.layer.anchor_point = Animated<Vec2>::Constant(centre);
+    out.scene.layer.text_origin = centre;
+    if (root.contains("layer")) ReadLayer(root["layer"], out.scene.layer);
+    if (root.contains("effect")) ReadEffect(root["effect"], out.scene.effect);
+    return out;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& pointer, bool at_key, const std::string& what) const {
+    std::size_t offset = 0;
+    if (auto it = where_.find(pointer); it != where_.end()) {
+      offset = at_key && it->second.key_offset != std::string::npos ? it->second.key_offset
+                                                                    : it->second.value_offset;
+    }
+    const TextPosition p = PositionOf(text_, offset);
+    throw SceneError(path_.string() + ":" + std::to_string(p.line) + ":" +
+                     std::to_string(p.column) + ": " + what);
+  }
+
+  void RequireObject(const std::string& ptr, const json& v, const std::string& what) const {
+    if (!v.is_object()) {
+      Fail(ptr, false, what + " must be an object {...}; found " + Shown(v));
+    }
+  }
+
+  void CheckKeys(const std::string& ptr, const json& obj, const std::string& what,
+                 std::initializer_list<std::string_view> allowed) const {
+    for (const auto& [key, value] : obj.items()) {
+      if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
+        Fail(AppendPointer(ptr, key), true,
+             "unknown key " + Quoted(key) + " in " + what +
+                 "; expected one of: " + QuotedList(allowed));
+      }
+    }
+  }
+
+  std::string String(const std::string& ptr, const json& v, const std::string& name) const {
+    if (!v.is_string()) Fail(ptr, false, name + " must be a string; found " + Shown(v));
+    return v.get<std::string>();
+  }
+
+  double Number(const std::string& ptr, const json& v, const std::string& name, double min,
+                double max) const {
+    if (!v.is_number()) Fail(ptr, false, name + " must be a number; found " + Shown(v));
+    const double d = v.get<double>();
+    if (!(d >= min && d <= max)) {
+      Fail(ptr, false,
+           name + " must be from " + FormatNumber(min) + " to " + FormatNumber(max) + "; found " +
+               Shown(v));
+    }
+    return d;
+  }
+
+  int Integer(const std::string& ptr, const json& v, const std::string& name, int min,
+              int max) const {
+    if (!v.is_number_integer() &&
+        !(v.is_number_float() && std::floor(v.get<double>()) == v.get<double>())) {
+      Fail(ptr, false, name + " must be a whole number; found " + Shown(v));
+    }
+    return static_cast<int>(Number(ptr, v, name, min, max));
+  }
+
+  Vec2 Pair(const std::string& ptr, const json& v, const std::string& name) const {
+    if (!v.is_array() || v.size() != 2 || !v[0].is_number() || !v[1].is_number()) {
+      Fail(ptr, false, name + " must be a pair of numbers [x, y]; found " + Shown(v));
+    }
+    const double lim = 1e6;
+    return Vec2{Number(AppendPointer(ptr, "0"), v[0], name + " x", -lim, lim),
+                Number(AppendPointer(ptr, "1"), v[1], name + " y", -lim, lim)};
+  }
+
+  // "#rrggbb" or "#aarrggbb".
+  PF_Pixel Colour(const std::string& ptr, const json& v, const std::string& name) const {
+    const std::string s = v.is_string() ? v.get<std::string>() : std::string();
+    static const std::regex kHex("#([0-9a-fA-F]{6}|[0-9a-fA-F]{8})");
+    if (!std::regex_match(s, kHex)) {
+      Fail(ptr, false, name + " must be a colour \"#rrggbb\" or \"#aarrggbb\"; found " + Shown(v));
+    }
+    auto byte = [&](std::size_t at) {
+      return static_cast<A_u_char>(std::stoi(s.substr(at, 2), nullptr, 16));
+    };
+    if (s.size() == 7) return PF_Pixel{255, byte(1), byte(3), byte(5)};
+    return PF_Pixel{byte(1), byte(3), byte(5), byte(7)};
+  }
+
+  // A constant, or {"keys": [{"frame": f, "value": v, "interpolation": "ease"}, ...]}.
+  template <class T>
+  Animated<T> Animate(const std::string& ptr, const json& v, const std::string& name,
+                      const std::function<T(const std::string&, const json&)>& value,
+                      bool discrete = false) const {
+    if (!v.is_object()) return Animated<T>::Constant(value(ptr, v));
+    CheckKeys(ptr, v, name, {"keys"});
+    const std::string keys_ptr = AppendPointer(ptr, "keys");
+    if (!v.contains("keys")) Fail(ptr, false, name + " with keyframes needs \"keys\": [...]");
+    const json& keys = v["keys"];
+    if (!keys.is_array() || keys.empty()) {
+      Fail(keys_ptr, false,
+           name + " \"keys\" must be a non-empty list of {\"frame\", \"value\"}; found " +
+               Shown(keys));
+    }
+    Animated<T> out;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const std::string key_ptr = AppendPointer(keys_ptr, std::to_string(i));
+      const json& key = keys[i];
+      const std::string what = name + " key " + std::to_string(i + 1);
+      RequireObject(key_ptr, key, what);
+      CheckKeys(key_ptr, key, what, {"frame", "value", "interpolation"});
+      if (!key.contains("frame")) Fail(key_ptr, false, what + " has no \"frame\"");
+      if (!key.contains("value")) Fail(key_ptr, false, what + " has no \"value\"");
+      Keyframe<T> k;
+      const std::string frame_ptr = AppendPointer(key_ptr, "frame");
+      k.frame = Number(frame_ptr, key["frame"], what + " \"frame\"", -1e6, 1e6);
+      if (!out.keys.empty() && k.frame <= out.keys.back().frame) {
+        Fail(frame_ptr, false,
+             name + " keyframes must be in increasing time order; frame " + FormatNumber(k.frame) +
+                 " comes after frame " + FormatNumber(out.keys.back().frame));
+      }
+      k.value = value(AppendPointer(key_ptr, "value"), key["value"]);
+      k.interpolation = discrete ? Interpolation::kHold : Interpolation::kLinear;
+      if (key.contains("interpolation")) {
+        const std::string ip = AppendPointer(key_ptr, "interpolation");
+        const std::string s = String(ip, key["interpolation"], what + " \"interpolation\"");
+        if (s == "hold") {
+          k.interpolation = Interpolation::kHold;
+        } else if (s == "linear" && !discrete) {
+          k.interpolation = Interpolation::kLinear;
+        } else if (s == "ease" && !discrete) {
+          k.interpolation = Interpolation::kEase;
+        } else if (discrete) {
+          Fail(ip, false,
+               name + " can only hold between keys; expected \"hold\"; found " +
+                   Shown(key["interpolation"]));
+        } else {
+          Fail(ip, false,
+               "unknown interpolation " + Shown(key["interpolation"]) +
+                   "; expected one of: \"hold\", \"linear\", \"ease\"");
+        }
+      }
+      out.keys.push_back(std::move(k));
+    }
+    return out;
+  }
+
+  void ReadComposition(const json& c, host::Composition& comp) const {
+    const std::string p = "/composition";
+    RequireObject(p, c, "\"composition\"");
+    CheckKeys(p, c, "\"composition\"",
+              {"width", "height", "fps", "duration", "background", "pixel_aspect"});
+    if (c.contains("width")) {
+      comp.width = Integer(p + "/width", c["width"], "\"width\"", 1, kMaxDimension);
+    }
+    if (c.contains("height")) {
+      comp.height = Integer(p + "/height", c["height"], "\"height\"", 1, kMaxDimension);
+    }
+    if (c.contains("fps")) ReadFrameRate(p + "/fps", c["fps"], comp);
+    if (c.contains("duration")) {
+      comp.duration_frames =
+          Integer(p + "/duration", c["duration"], "\"duration\" (frames)", 1, 100000);
+    }
+    if (c.contains("background")) {
+      comp.background = Colour(p + "/background", c["background"], "\"background\"");
+    }
+    if (c.contains("pixel_aspect") &&
+        !(c["pixel_aspect"].is_number() && c["pixel_aspect"].get<double>() == 1.0)) {
+      Fail(p + "/pixel_aspect", false,
+           "only square pixels are supported; expected \"pixel_aspect\": 1; found " +
+               Shown(c["pixel_aspect"]));
+    }
+  }
+
+  // 30, 25, 29.97 (read as 30000/1001), or "30000/1001".
+  void ReadFrameRate(const std::string& ptr, const json& v, host::Composition& comp) const {
+    const std::string expected =
+        "\"fps\" must be a frame rate such as 30, 29.97 or \"30000/1001\"; found " + Shown(v);
+    if (v.is_string()) {
+      static const std::regex kRational("([0-9]{1,6})/([0-9]{1,6})");
+      std::smatch m;
+      const std::string s = v.get<std::string>();
+      if (!std::regex_match(s, m, kRational)) Fail(ptr, false, expected);
+      comp.fps_num = std::stoi(m[1]);
+      comp.fps_den = std::stoi(m[2]);
+      if (comp.fps_num == 0 || comp.fps_den == 0 || comp.fps_num > 1000 * comp.fps_den) {
+        Fail(ptr, false, expected);
+      }
+      return;
+    }
+    if (!v.is_number()) Fail(ptr, false, expected);
+    const double fps = Number(ptr, v, "\"fps\"", 1, 999);
+    if (std::floor(fps) == fps) {
+      comp.fps_num = static_cast<int>(fps);
+      comp.fps_den = 1;
+    } else if (std::fabs(fps * 1.001 - std::round(fps * 1.001)) < 1e-3) {
+      comp.fps_num = static_cast<int>(std::round(fps * 1.001)) * 1000;  // NTSC rates
+      comp.fps_den = 1001;
+    } else {
+      comp.fps_num = static_cast<int>(std::round(fps * 1000));
+      comp.fps_den = 1000;
+    }
+  }
+
+  void ReadLayer(const json& l, host::TextLayerSpec& layer) const {
+    const std::string p = "/layer";
+    RequireObject(p, l, "\"layer\"");
+    CheckKeys(p, l, "\"layer\"",
+              {"text", "font", "size", "fill", "tracking", "leading", "align", "origin", "position",
+               "anchor_point", "scale"});
+    if (l.contains("text")) layer.text = String(p + "/text", l["text"], "\"text\"");
+    if (l.contains("font")) layer.font_file = ResolveFont(p + "/font", l["font"]);
+    if (l.contains("size")) layer.font_size = Number(p + "/size", l["size"], "\"size\"", 1, 2000);
+    if (l.contains("fill")) layer.fill = Colour(p + "/fill", l["fill"], "\"fill\"");
+    if (l.contains("tracking")) {
+      layer.tracking =
+          Number(p + "/tracking", l["tracking"], "\"tracking\" (1/1000 em)", -1000, 10000);
+    }
+    if (l.contains("leading")) {
+      layer.leading =
+          Number(p + "/leading", l["leading"], "\"leading\" (pixels, 0 = automatic)", 0, 10000);
+    }
+    if (l.contains("align")) {
+      const std::string s = String(p + "/align", l["align"], "\"align\"");
+      if (s == "left") {
+        layer.align = host::TextAlign::kLeft;
+      } else if (s == "center") {
+        layer.align = host::TextAlign::kCenter;
+      } else if (s == "right") {
+        layer.align = host::TextAlign::kRight;
+      } else {
+        Fail(p + "/align", false,
+             "unknown \"align\" " + Shown(l["align"]) +
+                 "; expected one of: \"left\", \"center\", \"right\"");
+      }
+    }
+    if (l.contains("origin")) layer.text_origin = Pair(p + "/origin", l["origin"], "\"origin\"");
+    const std::function<Vec2(const std::string&, const json&)> pair_of =
+        [this](const std::string& ptr, const json& v) { return Pair(ptr, v, "the value"); };
+    if (l.contains("position")) {
+      layer.position = Animate<Vec2>(p + "/position", l["position"], "\"position\"", pair_of);
+    }
+    if (l.contains("anchor_point")) {
+      layer.anchor_point =
+          Animate<Vec2>(p + "/anchor_point", l["anchor_point"], "\"anchor_point\"", pair_of);
+    }
+    if (l.contains("scale")) {
+      // Percent; one number scales both axes.
+      const std::function<Vec2(const std::string&, const json&)> scale_of =
+          [this](const std::string& ptr, const json& v) {
+            if (v.is_number()) {
+              const double s = Number(ptr, v, "\"scale\"", -1e5, 1e5);
+              return Vec2{s, s};
+            }
+            return Pair(ptr, v, "\"scale\" (percent, a number or [x, y])");
+          };
+      layer.scale = Animate<Vec2>(p + "/scale", l["scale"], "\"scale\"", scale_of);
+    }
+  }
+
+  fs::path ResolveFont(const std::string& ptr, const json& v) const {
+    const fs::path name = String(ptr, v, "\"font\"");
+    std::error_code ec;
+    if (name.is_absolute()) {
+      if (fs::is_regular_file(name, ec)) return name;
+      Fail(ptr, false, "font file " + Quoted(name.string()) + " not found");
+    }
+    const fs::path beside = path_.parent_path() / name;
+    if (fs::is_regular_file(beside, ec)) return fs::absolute(beside, ec);
+    if (!name.has_parent_path()) {
+      for (const fs::path& dir : SystemFontDirectories()) {
+        if (!fs::is_directory(dir, ec)) continue;
+        for (auto it = fs::recursive_directory_iterator(
+                 dir, fs::directory_options::skip_permission_denied, ec);
+             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+          if (it->path().filename() == name && it->is_regular_file(ec)) return it->path();
+        }
+      }
+    }
+    const std::string folder =
+        path_.parent_path().empty() ? std::string(".") : path_.parent_path().string();
+    Fail(ptr, false,
+         "font file " + Quoted(name.string()) + " not found; looked in " + Quoted(folder) +
+             (name.has_parent_path() ? "" : " and the system's font folders") +
+             "; expected a .ttf or .otf file, relative to the scene file or absolute");
+  }
+
+  void ReadEffect(const json& e, host::EffectSettings& effect) const {
+    const std::string p = "/effect";
+    RequireObject(p, e, "\"effect\"");
+    for (const auto& [name, value] : e.items()) {
+      const std::string ptr = AppendPointer(p, name);
+      const ControlInfo* control = controls_.Find(name);
+      if (control == nullptr) {
+        Fail(ptr, true,
+             "unknown control " + Quoted(name) + "; expected one of: " + controls_.NameList());
+      }
+      const std::function<double(const std::string&, const json&)> read =
+          [this, control](const std::string& vp, const json& v) {
+            return ControlValue(vp, v, *control);
+          };
+      effect.controls[control->index] =
+          Animate<double>(ptr, value, Quoted(name), read, control->kind != ControlKind::kSlider);
+    }
+  }
+
+  double ControlValue(const std::string& ptr, const json& v, const ControlInfo& c) const {
+    const std::string name = Quoted(c.name);
+    switch (c.kind) {
+      case ControlKind::kSlider:
+        return Number(ptr, v, name, c.min, c.max);
+      case ControlKind::kCheckbox:
+        if (!v.is_boolean()) Fail(ptr, false, name + " must be true or false; found " + Shown(v));
+        return v.get<bool>() ? 1 : 0;
+      case ControlKind::kPopup: {
+        std::string list;
+        for (const std::string& choice : c.choices) {
+          if (!list.empty()) list += ", ";
+          list += Quoted(choice);
+        }
+        if (v.is_string()) {
+          const auto it = std::find(c.choices.begin(), c.choices.end(), v.get<std::string>());
+          if (it != c.choices.end()) return static_cast<double>(it - c.choices.begin() + 1);
+          Fail(ptr, false,
+               "unknown choice " + Shown(v) + " for " + name + "; expected one of: " + list);
+        }
+        Fail(ptr, false, name + " must be one of: " + list + "; found " + Shown(v));
+      }
+    }
+    return 0;
+  }
+
+  const std::string& text_;
+  fs::path path_;
+  const ControlCatalog& controls_;
+  std::map<std::string, JsonLocation> where_;
+};
+
+// "[json.exception.parse_error.101] parse error at line 3, column 5: syntax
+// error ..." -> "3:5: syntax error ...".
+std::string DescribeParseError(const json::parse_error& e, const std::string& text) {
+  static const std::regex kPrefix(R"(^.*? at line ([0-9]+), column ([0-9]+): ([\s\S]*)$)");
+  std::smatch m;
+  const std::string what = e.what();
+  if (std::regex_match(what, m, kPrefix)) {
+    return m[1].str() + ":" + m[2].str() + ": not valid JSON: " + m[3].str();
+  }
+  const TextPosition p = PositionOf(text, e.byte == 0 ? 0 : e.byte - 1);
+  return std::to_string(p.line) + ":" + std::to_string(p.column) + ": not valid JSON: " + what;
+}
+
+}  // namespace
+
+SceneFile ParseSceneText(const std::string& text, const fs::path& path,
+                         const ControlCatalog& controls) {
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::parse_error& e) {
+    throw SceneError(path.string() + ":" + DescribeParseError(e, text));
+  }
+  return SceneReader(text, path, controls).Read(root);
+}
+
+SceneFile ReadSceneFile(const fs::path& path, const ControlCatalog& controls) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SceneError(path.string() + ": cannot open the scene file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) throw SceneError(path.string() + ": cannot read the scene file");
+  return ParseSceneText(text.str(), path, controls);
+}
+
+}  // namespace vantrel::cli
