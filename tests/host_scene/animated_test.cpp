@@ -59,11 +59,11 @@ TEST(Animated, EachSegmentTakesTheInterpolationOfTheKeyItLeaves) {
                             {10, 10.0, Interpolation::kLinear},
                             {20, 30.0, Interpolation::kEase},
                             {30, 50.0, Interpolation::kLinear}}};
-  EXPECT_EQ(a.At(5), 0.0);           // hold
-  EXPECT_DOUBLE_EQ(a.At(15), 20.0);  // linear
-  EXPECT_DOUBLE_EQ(a.At(25), 40.0);  // ease midpoint
-  EXPECT_LT(a.At(22.5), 25.0);       // ease quarter, below linear
-  EXPECT_DOUBLE_EQ(a.At(10), 10.0);  // exactly on a key
+  EXPECT_EQ(a.At(5), 0.0);               // hold
+  EXPECT_DOUBLE_EQ(a.At(15), 20.0);      // linear
+  EXPECT_DOUBLE_EQ(a.At(25), 40.0);      // ease midpoint
+  EXPECT_DOUBLE_EQ(a.At(22.5), 33.125);  // ease quarter: 30 + 20 x 0.15625, below linear 35
+  EXPECT_DOUBLE_EQ(a.At(10), 10.0);      // exactly on a key
 }
 
 TEST(Animated, Vec2InterpolatesEachComponent) {

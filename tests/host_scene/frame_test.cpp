@@ -132,6 +132,43 @@ TEST_F(ModuleFrameTest, DelayedPiecesLagBehindTheLayersMotion) {
   EXPECT_TRUE(undelayed.Violations().empty()) << Join(undelayed.Violations());
 }
 
+// Alpha-weighted brightness (sum of red, green, blue) of the columns [x0, x1).
+double Brightness(const Image& image, int x0, int x1) {
+  double sum = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = std::max(0, x0); x < std::min(image.width(), x1); ++x) {
+      const PF_Pixel& p = image.at(x, y);
+      sum += p.red + p.green + p.blue;
+    }
+  }
+  return sum;
+}
+
+TEST_F(ModuleFrameTest, DelayedPiecesFadeAsTheOpacityControlDidEarlier) {
+  // The layer stands still; "Opacity" falls from 100 to 0 over frames 0 to
+  // 10. At frame 4 the first piece shows 60 %, the second (2 frames late) 80 %.
+  Scene scene = MovingScene(2);
+  scene.layer.position = Animated<Vec2>::Constant({0, 0});
+  scene.effect.controls[19] = Animated<double>{{{0, 100.0, Interpolation::kLinear}, {10, 0.0}}};
+  Scene opaque = scene;
+  opaque.effect.controls.erase(19);
+  const FrameRenderer fading(*module_, scene);
+  const FrameRenderer reference(*module_, opaque);
+  const TextLayer& text = static_cast<const TextLayer&>(fading.layer());
+  const GlyphBox& first = text.layout().Glyphs().front();
+  const GlyphBox& last = text.layout().Glyphs().back();
+  const Image faded = fading.RenderFrame(4, Resolution::kFull);
+  const Image full = reference.RenderFrame(4, Resolution::kFull);
+  auto ratio = [&](const GlyphBox& g) {
+    const int x0 = static_cast<int>(g.left) - 2, x1 = static_cast<int>(g.right) + 3;
+    return Brightness(faded, x0, x1) / Brightness(full, x0, x1);
+  };
+  // Opacity levels are trunc(percent × 2.55) of 255: 153 and 204 against 254.
+  EXPECT_NEAR(ratio(first), 153.0 / 254.0, 0.02);
+  EXPECT_NEAR(ratio(last), 204.0 / 254.0, 0.02);
+  EXPECT_TRUE(fading.Violations().empty()) << Join(fading.Violations());
+}
+
 TEST_F(ModuleFrameTest, WithoutDelayTheCompositionShowsTheTextWhereTheLayerPutsIt) {
   const FrameRenderer renderer(*module_, MovingScene(0));
   const TextLayer& text = static_cast<const TextLayer&>(renderer.layer());
