@@ -1,0 +1,647 @@
+// 8-bit imaging of the stand-in host: fill, rectangle copies and the matrix
+// transform with compositing and motion blur. Conventions (pixel centres,
+// half-open rectangles, row-vector matrices) are stated in imaging.h.
+#include "vantrel/host/imaging.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace vantrel::host {
+namespace {
+
+constexpr int32_t kRowAlignBytes = 16;
+
+struct IRect {
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  bool empty() const { return right <= left || bottom <= top; }
+  int32_t width() const { return right - left; }
+  int32_t height() const { return bottom - top; }
+};
+
+IRect Intersect(const IRect& a, const IRect& b) {
+  return {std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+          std::min(a.bottom, b.bottom)};
+}
+
+IRect WholeOf(const PF_EffectWorld& w) { return {0, 0, w.width, w.height}; }
+
+IRect RectOr(const PF_Rect* r, const PF_EffectWorld& w) {
+  return r ? IRect{r->left, r->top, r->right, r->bottom} : WholeOf(w);
+}
+
+PF_Pixel* RowOf(const PF_EffectWorld& w, int32_t y) {
+  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<char*>(w.data) +
+                                     static_cast<std::ptrdiff_t>(y) * w.rowbytes);
+}
+
+uint8_t ToByte(float v) {
+  // Values are in [0, 255] up to float error; round half up.
+  return static_cast<uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f);
+}
+
+// Byte range of a world's pixel rows, for overlap checks between worlds.
+std::pair<const char*, const char*> ByteSpan(const PF_EffectWorld& w) {
+  const char* begin = reinterpret_cast<const char*>(w.data);
+  if (!begin || w.height == 0) return {begin, begin};
+  return {begin, begin + static_cast<std::ptrdiff_t>(w.height - 1) * w.rowbytes + w.width * 4};
+}
+
+bool Overlap(const PF_EffectWorld& a, const PF_EffectWorld& b) {
+  auto [a0, a1] = ByteSpan(a);
+  auto [b0, b1] = ByteSpan(b);
+  return a0 < b1 && b0 < a1;
+}
+
+// ---------------------------------------------------------------------------
+// Rectangle copies
+
+PF_Err CopyRect(const PF_EffectWorld& src_in, PF_EffectWorld& dst, const PF_Rect* src_rect,
+                const PF_Rect* dst_rect, bool bilinear) {
+  if (!IsValidWorld(src_in) || !IsValidWorld(dst)) return PF_Err_BAD_CALLBACK_PARAM;
+  const IRect sr = RectOr(src_rect, src_in);
+  const IRect dr = RectOr(dst_rect, dst);
+  if (sr.empty() || dr.empty()) return PF_Err_NONE;
+
+  // Copying within one buffer: read from a snapshot so that the order of the
+  // writes cannot feed back into the reads.
+  Image snapshot;
+  PF_EffectWorld src = src_in;
+  if (Overlap(src_in, dst)) {
+    snapshot = Image(src_in.width, src_in.height);
+    for (int32_t y = 0; y < src_in.height; ++y) {
+      std::memcpy(snapshot.row(y), RowOf(src_in, y), static_cast<size_t>(src_in.width) * 4);
+    }
+    src = snapshot.AsWorld();
+  }
+
+  const IRect readable = Intersect(sr, WholeOf(src));
+  if (readable.empty()) return PF_Err_NONE;
+
+  if (sr.width() == dr.width() && sr.height() == dr.height()) {
+    const int32_t dx = dr.left - sr.left, dy = dr.top - sr.top;
+    const IRect shifted{readable.left + dx, readable.top + dy, readable.right + dx,
+                        readable.bottom + dy};
+    const IRect out = Intersect(Intersect(shifted, dr), WholeOf(dst));
+    if (out.empty()) return PF_Err_NONE;
+    for (int32_t y = out.top; y < out.bottom; ++y) {
+      std::memcpy(RowOf(dst, y) + out.left, RowOf(src, y - dy) + (out.left - dx),
+                  static_cast<size_t>(out.width()) * 4);
+    }
+    return PF_Err_NONE;
+  }
+
+  // Scaled: destination pixel centres map linearly onto the source rectangle.
+  const IRect out = Intersect(dr, WholeOf(dst));
+  const double kx = static_cast<double>(sr.width()) / dr.width();
+  const double ky = static_cast<double>(sr.height()) / dr.height();
+  for (int32_t y = out.top; y < out.bottom; ++y) {
+    const double v = sr.top + (y - dr.top + 0.5) * ky;  // source y, continuous
+    if (v < readable.top || v >= readable.bottom) continue;
+    PF_Pixel* drow = RowOf(dst, y);
+    for (int32_t x = out.left; x < out.right; ++x) {
+      const double u = sr.left + (x - dr.left + 0.5) * kx;
+      if (u < readable.left || u >= readable.right) continue;
+      if (!bilinear) {
+        drow[x] =
+            RowOf(src, static_cast<int32_t>(std::floor(v)))[static_cast<int32_t>(std::floor(u))];
+        continue;
+      }
+      // Bilinear between the four nearest pixel centres, clamped to the
+      // readable rectangle so that its edges do not fade.
+      const double fu = u - 0.5, fv = v - 0.5;
+      const double u0 = std::floor(fu), v0 = std::floor(fv);
+      const float wx = static_cast<float>(fu - u0), wy = static_cast<float>(fv - v0);
+      auto cx = [&](double c) {
+        return std::clamp(static_cast<int32_t>(c), readable.left, readable.right - 1);
+      };
+      auto cy = [&](double c) {
+        return std::clamp(static_cast<int32_t>(c), readable.top, readable.bottom - 1);
+      };
+      const int32_t xs[2] = {cx(u0), cx(u0 + 1)};
+      const int32_t ys[2] = {cy(v0), cy(v0 + 1)};
+      const float wxs[2] = {1 - wx, wx}, wys[2] = {1 - wy, wy};
+      float a = 0, r = 0, g = 0, b = 0;
+      for (int j = 0; j < 2; ++j) {
+        const PF_Pixel* srow = RowOf(src, ys[j]);
+        for (int i = 0; i < 2; ++i) {
+          const PF_Pixel& p = srow[xs[i]];
+          const float w = wxs[i] * wys[j];
+          const float wa = w * p.alpha;
+          a += wa;
+          r += wa * p.red;
+          g += wa * p.green;
+          b += wa * p.blue;
+        }
+      }
+      PF_Pixel result{0, 0, 0, 0};
+      if (a > 0) result = {ToByte(a), ToByte(r / a), ToByte(g / a), ToByte(b / a)};
+      drow[x] = result;
+    }
+  }
+  return PF_Err_NONE;
+}
+
+// ---------------------------------------------------------------------------
+// Matrices
+
+struct Mat3 {
+  double m[3][3];
+};
+
+Mat3 FromPF(const PF_FloatMatrix& f) {
+  Mat3 r;
+  std::memcpy(r.m, f.mat, sizeof r.m);
+  return r;
+}
+
+bool IsFinite(const Mat3& a) {
+  for (const auto& row : a.m) {
+    for (double v : row) {
+      if (!std::isfinite(v)) return false;
+    }
+  }
+  return true;
+}
+
+// Inverse by the adjugate. False for a singular (or numerically unusable)
+// matrix.
+bool Invert(const Mat3& a, Mat3& out) {
+  const auto& m = a.m;
+  const double c00 = m[1][1] * m[2][2] - m[1][2] * m[2][1];
+  const double c01 = m[1][2] * m[2][0] - m[1][0] * m[2][2];
+  const double c02 = m[1][0] * m[2][1] - m[1][1] * m[2][0];
+  const double det = m[0][0] * c00 + m[0][1] * c01 + m[0][2] * c02;
+  if (det == 0 || !std::isfinite(det)) return false;
+  const double k = 1.0 / det;
+  out.m[0][0] = c00 * k;
+  out.m[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) * k;
+  out.m[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) * k;
+  out.m[1][0] = c01 * k;
+  out.m[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) * k;
+  out.m[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) * k;
+  out.m[2][0] = c02 * k;
+  out.m[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) * k;
+  out.m[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) * k;
+  return IsFinite(out);
+}
+
+// Maps (x, y) by a row-vector matrix; false when the point goes to or
+// behind infinity (W <= 0).
+bool MapPoint(const Mat3& a, double x, double y, double& ox, double& oy) {
+  const double w = x * a.m[0][2] + y * a.m[1][2] + a.m[2][2];
+  if (!(w > 0)) return false;
+  ox = (x * a.m[0][0] + y * a.m[1][0] + a.m[2][0]) / w;
+  oy = (x * a.m[0][1] + y * a.m[1][1] + a.m[2][1]) / w;
+  return std::isfinite(ox) && std::isfinite(oy);
+}
+
+// ---------------------------------------------------------------------------
+// Transform
+
+// A premultiplied float copy of the source with a one-pixel transparent
+// border, so that bilinear taps next to the edge need no bounds checks.
+// Channels per pixel: alpha, red × alpha, green × alpha, blue × alpha, all
+// in [0, 255].
+struct PremulSource {
+  int32_t width = 0, height = 0;  // of the source; the buffer is (w+2)×(h+2)
+  std::vector<std::array<float, 4>> px;
+
+  const std::array<float, 4>& at(int32_t px_x, int32_t px_y) const {  // padded coordinates
+    return px[static_cast<size_t>(px_y) * (width + 2) + px_x];
+  }
+};
+
+PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied) {
+  PremulSource s;
+  s.width = src.width;
+  s.height = src.height;
+  s.px.assign(static_cast<size_t>(src.width + 2) * (src.height + 2), {0, 0, 0, 0});
+  for (int32_t y = 0; y < src.height; ++y) {
+    const PF_Pixel* row = RowOf(src, y);
+    std::array<float, 4>* out = &s.px[static_cast<size_t>(y + 1) * (src.width + 2) + 1];
+    for (int32_t x = 0; x < src.width; ++x) {
+      const PF_Pixel& p = row[x];
+      const float a = p.alpha;
+      if (src_premultiplied) {
+        out[x] = {a, std::min<float>(p.red, a), std::min<float>(p.green, a),
+                  std::min<float>(p.blue, a)};
+      } else {
+        const float k = a / 255.0f;
+        out[x] = {a, p.red * k, p.green * k, p.blue * k};
+      }
+    }
+  }
+  return s;
+}
+
+// One placement of the source: the destination-to-source matrix and the
+// destination box that the source's support can reach.
+struct Placement {
+  Mat3 inv;            // destination -> source
+  bool affine = true;  // inv's last column is (0, 0, 1)
+  IRect box;           // destination pixels possibly reached, before clipping
+};
+
+constexpr int32_t kHuge = std::numeric_limits<int32_t>::max() / 4;
+
+int32_t ClampToInt(double v) {
+  return static_cast<int32_t>(
+      std::clamp(v, static_cast<double>(-kHuge), static_cast<double>(kHuge)));
+}
+
+// Builds a placement from a matrix as the caller gave it. False when the
+// placement draws nothing (a source-to-destination matrix that collapses the
+// source). `lo`/`hi` bound the source coordinates where a sample can be
+// non-zero.
+bool MakePlacement(const Mat3& given, bool src2dst, double lo_u, double hi_u, double lo_v,
+                   double hi_v, Placement& p) {
+  Mat3 fwd;
+  bool have_fwd = true;
+  if (src2dst) {
+    fwd = given;
+    if (!Invert(given, p.inv)) return false;
+  } else {
+    p.inv = given;
+    have_fwd = Invert(given, fwd);
+  }
+  if (p.inv.m[0][2] == 0 && p.inv.m[1][2] == 0 && p.inv.m[2][2] != 0) {
+    // Affine up to a constant W: fold W into the matrix.
+    const double k = 1.0 / p.inv.m[2][2];
+    for (auto& row : p.inv.m) {
+      for (double& v : row) v *= k;
+    }
+    p.affine = true;
+  } else {
+    p.affine = false;
+  }
+
+  p.box = {-kHuge, -kHuge, kHuge, kHuge};  // unbounded unless the corners say otherwise
+  if (!have_fwd) return true;
+  double min_x = std::numeric_limits<double>::infinity(), min_y = min_x;
+  double max_x = -min_x, max_y = -min_x;
+  const double us[2] = {lo_u, hi_u}, vs[2] = {lo_v, hi_v};
+  for (double u : us) {
+    for (double v : vs) {
+      double x, y;
+      if (!MapPoint(fwd, u, v, x, y)) return true;  // crosses infinity: unbounded
+      min_x = std::min(min_x, x);
+      max_x = std::max(max_x, x);
+      min_y = std::min(min_y, y);
+      max_y = std::max(max_y, y);
+    }
+  }
+  // A pixel is reached when its centre (x + 0.5) lies in [min, max]; one
+  // extra pixel on each side absorbs rounding.
+  p.box = {ClampToInt(std::floor(min_x - 0.5)), ClampToInt(std::floor(min_y - 0.5)),
+           ClampToInt(std::ceil(max_x - 0.5) + 1), ClampToInt(std::ceil(max_y - 0.5) + 1)};
+  return true;
+}
+
+// Narrows [c_lo, c_hi] to the centres c where lo <= base + slope * c <= hi.
+void NarrowSpan(double base, double slope, double lo, double hi, double& c_lo, double& c_hi) {
+  if (slope == 0) {
+    if (base < lo || base > hi) c_hi = c_lo - 1;  // empty
+    return;
+  }
+  double a = (lo - base) / slope, b = (hi - base) / slope;
+  if (a > b) std::swap(a, b);
+  c_lo = std::max(c_lo, a);
+  c_hi = std::min(c_hi, b);
+}
+
+struct TransformJob {
+  const PremulSource* src;
+  bool bilinear;
+  std::vector<Placement> placements;
+  IRect box;             // union of the placements' boxes ∩ clip
+  float coverage_scale;  // 1 / number of placements
+  PF_TransferMode xfer;
+  float opacity;       // 0..1
+  bool premultiplied;  // worlds hold premultiplied alpha
+  PF_Field field;
+};
+
+// The destination pixels [x0, x1) of row y that one placement may reach
+// (a slight over-estimate; the per-pixel test is exact).
+std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y) {
+  const PremulSource& s = *job.src;
+  int32_t x0 = job.box.left, x1 = job.box.right;
+  if (!p.affine) return {x0, x1};
+  const double yc = y + 0.5;
+  const auto& m = p.inv.m;
+  // Source support: bilinear taps reach half a pixel beyond the edges.
+  const double lo = job.bilinear ? -0.5 : 0.0;
+  const double hi_u = job.bilinear ? s.width + 0.5 : s.width;
+  const double hi_v = job.bilinear ? s.height + 0.5 : s.height;
+  // u(c) = c·m00 + yc·m10 + m20 for the pixel centre c = x + 0.5 (likewise v).
+  double c_lo = x0 + 0.5, c_hi = x1 - 0.5;
+  NarrowSpan(yc * m[1][0] + m[2][0], m[0][0], lo, hi_u, c_lo, c_hi);
+  NarrowSpan(yc * m[1][1] + m[2][1], m[0][1], lo, hi_v, c_lo, c_hi);
+  if (c_hi < c_lo) return {0, 0};
+  x0 = std::max(x0, ClampToInt(std::floor(c_lo - 0.5)) - 1);
+  x1 = std::min(x1, ClampToInt(std::ceil(c_hi - 0.5)) + 2);
+  if (x1 <= x0) return {0, 0};
+  return {x0, x1};
+}
+
+// Adds one placement's premultiplied samples for the pixels [x0, x1) of
+// destination row y into acc (indexed from box.left).
+// Marks in `reached` the pixels whose sample point fell inside the source's
+// support.
+void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                   std::array<float, 4>* acc, uint8_t* reached) {
+  const PremulSource& s = *job.src;
+  const double yc = y + 0.5;
+  const auto& m = p.inv.m;
+  for (int32_t x = x0; x < x1; ++x) {
+    const double c = x + 0.5;
+    double u = c * m[0][0] + yc * m[1][0] + m[2][0];
+    double v = c * m[0][1] + yc * m[1][1] + m[2][1];
+    if (!p.affine) {
+      const double w = c * m[0][2] + yc * m[1][2] + m[2][2];
+      if (!(w > 0)) continue;
+      u /= w;
+      v /= w;
+    }
+    std::array<float, 4>& out = acc[x - job.box.left];
+    if (job.bilinear) {
+      // Padded coordinates of the sample point between pixel centres: the
+      // source pixel i has its centre at i + 0.5 and padded index i + 1.
+      const double fx = u + 0.5, fy = v + 0.5;
+      if (!(fx >= 0 && fx < s.width + 1 && fy >= 0 && fy < s.height + 1)) continue;
+      reached[x - job.box.left] = 1;
+      const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
+      const float wx = static_cast<float>(fx - ix), wy = static_cast<float>(fy - iy);
+      const auto& p00 = s.at(ix, iy);
+      const auto& p10 = s.at(ix + 1, iy);
+      const auto& p01 = s.at(ix, iy + 1);
+      const auto& p11 = s.at(ix + 1, iy + 1);
+      const float w00 = (1 - wx) * (1 - wy), w10 = wx * (1 - wy);
+      const float w01 = (1 - wx) * wy, w11 = wx * wy;
+      for (int k = 0; k < 4; ++k) {
+        out[k] += w00 * p00[k] + w10 * p10[k] + w01 * p01[k] + w11 * p11[k];
+      }
+    } else {
+      if (!(u >= 0 && u < s.width && v >= 0 && v < s.height)) continue;
+      reached[x - job.box.left] = 1;
+      const auto& q = s.at(static_cast<int32_t>(u) + 1, static_cast<int32_t>(v) + 1);
+      for (int k = 0; k < 4; ++k) out[k] += q[k];
+    }
+  }
+}
+
+void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1,
+                  const std::array<float, 4>* acc, const uint8_t* reached, PF_EffectWorld& dst) {
+  PF_Pixel* row = RowOf(dst, y);
+  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
+  for (int32_t x = x0; x < x1; ++x) {
+    const std::array<float, 4>& s = acc[x - job.box.left];
+    // Nothing in front: unchanged (COPY: outside the source's reach).
+    if (job.xfer == PF_Xfer_COPY ? !reached[x - job.box.left] : s[0] <= 0) continue;
+    const float as = s[0] * k;
+    const float ps[3] = {s[1] * k, s[2] * k, s[3] * k};
+    PF_Pixel& d = row[x];
+    const float ad = d.alpha / 255.0f;
+    const uint8_t dc[3] = {d.red, d.green, d.blue};
+    float pd[3];
+    for (int c = 0; c < 3; ++c) pd[c] = job.premultiplied ? dc[c] / 255.0f : dc[c] / 255.0f * ad;
+    float ao, po[3];
+    switch (job.xfer) {
+      case PF_Xfer_IN_FRONT:
+        ao = as + ad * (1 - as);
+        for (int c = 0; c < 3; ++c) po[c] = ps[c] + pd[c] * (1 - as);
+        break;
+      case PF_Xfer_BEHIND:
+        ao = ad + as * (1 - ad);
+        for (int c = 0; c < 3; ++c) po[c] = pd[c] + ps[c] * (1 - ad);
+        break;
+      default:  // PF_Xfer_COPY
+        ao = as;
+        for (int c = 0; c < 3; ++c) po[c] = ps[c];
+        break;
+    }
+    PF_Pixel out;
+    out.alpha = ToByte(ao * 255.0f);
+    uint8_t* oc[3] = {&out.red, &out.green, &out.blue};
+    for (int c = 0; c < 3; ++c) {
+      if (job.premultiplied) {
+        *oc[c] = std::min(ToByte(po[c] * 255.0f), out.alpha);
+      } else {
+        *oc[c] = ao > 0 ? ToByte(po[c] / ao * 255.0f) : 0;
+      }
+    }
+    d = out;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Image
+
+Image::Image(int32_t width, int32_t height) {
+  if (width < 0 || height < 0) throw std::invalid_argument("Image: negative size");
+  const int64_t rowbytes =
+      (static_cast<int64_t>(width) * 4 + kRowAlignBytes - 1) / kRowAlignBytes * kRowAlignBytes;
+  if (rowbytes > std::numeric_limits<int32_t>::max()) throw std::length_error("Image: too wide");
+  width_ = width;
+  height_ = height;
+  rowbytes_ = static_cast<int32_t>(rowbytes);
+  pixels_.assign(static_cast<size_t>(rowbytes / 4) * static_cast<size_t>(height), {0, 0, 0, 0});
+}
+
+PF_Pixel* Image::row(int32_t y) {
+  return pixels_.data() + static_cast<size_t>(y) * (rowbytes_ / 4);
+}
+
+const PF_Pixel* Image::row(int32_t y) const {
+  return pixels_.data() + static_cast<size_t>(y) * (rowbytes_ / 4);
+}
+
+PF_EffectWorld Image::AsWorld() { return DescribeWorld(data(), width_, height_, rowbytes_); }
+
+PF_EffectWorld DescribeWorld(PF_Pixel* data, int32_t width, int32_t height, int32_t rowbytes) {
+  PF_EffectWorld w{};
+  w.world_flags = 0;
+  w.data = data;
+  w.rowbytes = rowbytes;
+  w.width = width;
+  w.height = height;
+  w.extent_hint = {0, 0, width, height};
+  w.pix_aspect_ratio = {1, 1};
+  return w;
+}
+
+bool IsValidWorld(const PF_EffectWorld& w) {
+  if (w.width < 0 || w.height < 0) return false;
+  if (w.width == 0 || w.height == 0) return true;
+  return w.data != nullptr && w.rowbytes % 4 == 0 &&
+         static_cast<int64_t>(w.rowbytes) >= static_cast<int64_t>(w.width) * 4;
+}
+
+// ---------------------------------------------------------------------------
+// Fill and copies
+
+PF_Err Fill(PF_EffectWorld& world, const PF_Pixel* color, const PF_Rect* rect) {
+  if (!IsValidWorld(world)) return PF_Err_BAD_CALLBACK_PARAM;
+  const PF_Pixel value = color ? *color : PF_Pixel{0, 0, 0, 0};
+  const IRect r = Intersect(RectOr(rect, world), WholeOf(world));
+  if (r.empty()) return PF_Err_NONE;
+  for (int32_t y = r.top; y < r.bottom; ++y) {
+    PF_Pixel* row = RowOf(world, y);
+    std::fill(row + r.left, row + r.right, value);
+  }
+  return PF_Err_NONE;
+}
+
+PF_Err CopyHq(const PF_EffectWorld& src, PF_EffectWorld& dst, const PF_Rect* src_rect,
+              const PF_Rect* dst_rect) {
+  return CopyRect(src, dst, src_rect, dst_rect, /*bilinear=*/true);
+}
+
+PF_Err Copy(const PF_EffectWorld& src, PF_EffectWorld& dst, const PF_Rect* src_rect,
+            const PF_Rect* dst_rect) {
+  return CopyRect(src, dst, src_rect, dst_rect, /*bilinear=*/false);
+}
+
+// ---------------------------------------------------------------------------
+// Transform
+
+int MotionBlurSampleCount(double motion_px) {
+  if (std::isnan(motion_px)) return kMaxMotionBlurSamples;
+  if (motion_px < 1.0 / 64) return 1;
+  if (motion_px >= kMaxMotionBlurSamples) return kMaxMotionBlurSamples;
+  return std::min(kMaxMotionBlurSamples, static_cast<int>(std::ceil(motion_px)) + 1);
+}
+
+PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field field,
+                      const PF_EffectWorld& src, const PF_CompositeMode& comp_mode,
+                      const PF_MaskWorld* mask, const PF_FloatMatrix* matrices, int count,
+                      bool src2dst, const PF_Rect* dest_rect, PF_EffectWorld& dst) {
+  if (!IsValidWorld(src) || !IsValidWorld(dst)) return PF_Err_BAD_CALLBACK_PARAM;
+  if (count != 1 && count != 2) return PF_Err_BAD_CALLBACK_PARAM;
+  if (!matrices || mask) return PF_Err_BAD_CALLBACK_PARAM;
+  if (comp_mode.rgb_only) return PF_Err_BAD_CALLBACK_PARAM;
+  if (comp_mode.xfer != PF_Xfer_IN_FRONT && comp_mode.xfer != PF_Xfer_BEHIND &&
+      comp_mode.xfer != PF_Xfer_COPY) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  if (mode_flags != PF_MF_Alpha_STRAIGHT && mode_flags != PF_MF_Alpha_PREMUL) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  if (field != PF_Field_FRAME && field != PF_Field_UPPER && field != PF_Field_LOWER) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  const Mat3 given[2] = {FromPF(matrices[0]), FromPF(matrices[count - 1])};
+  if (!IsFinite(given[0]) || !IsFinite(given[1])) return PF_Err_BAD_CALLBACK_PARAM;
+
+  if (src.width == 0 || src.height == 0) return PF_Err_NONE;
+  if (comp_mode.opacity == 0 && comp_mode.xfer != PF_Xfer_COPY) return PF_Err_NONE;
+  const IRect clip = Intersect(RectOr(dest_rect, dst), WholeOf(dst));
+  if (clip.empty()) return PF_Err_NONE;
+
+  TransformJob job;
+  job.bilinear = quality == PF_Quality_HI;
+  job.xfer = comp_mode.xfer;
+  job.opacity = comp_mode.opacity / 255.0f;
+  job.premultiplied = mode_flags == PF_MF_Alpha_PREMUL;
+  job.field = field;
+  const double lo = job.bilinear ? -0.5 : 0.0;
+  const double hi_u = job.bilinear ? src.width + 0.5 : src.width;
+  const double hi_v = job.bilinear ? src.height + 0.5 : src.height;
+
+  // Motion blur: how far the source's corners travel between the two
+  // placements, in destination pixels, sets the number of placements drawn.
+  int samples = 1;
+  if (count == 2) {
+    double motion = 0;
+    Mat3 fwd[2];
+    bool ok = true;
+    for (int i = 0; i < 2; ++i) {
+      if (src2dst) {
+        fwd[i] = given[i];
+      } else {
+        ok = ok && Invert(given[i], fwd[i]);
+      }
+    }
+    const double us[2] = {0.0, static_cast<double>(src.width)};
+    const double vs[2] = {0.0, static_cast<double>(src.height)};
+    for (double u : us) {
+      for (double v : vs) {
+        double x0, y0, x1, y1;
+        if (!ok || !MapPoint(fwd[0], u, v, x0, y0) || !MapPoint(fwd[1], u, v, x1, y1)) {
+          ok = false;
+          break;
+        }
+        motion = std::max(motion, std::hypot(x1 - x0, y1 - y0));
+      }
+    }
+    samples = ok ? MotionBlurSampleCount(motion) : kMaxMotionBlurSamples;
+  }
+
+  for (int k = 0; k < samples; ++k) {
+    Mat3 m = given[1];  // one sample: the last placement, the one at the frame's time
+    if (samples > 1) {
+      const double t = static_cast<double>(k) / (samples - 1);
+      for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+          m.m[r][c] = given[0].m[r][c] + (given[1].m[r][c] - given[0].m[r][c]) * t;
+        }
+      }
+    }
+    Placement p;
+    if (MakePlacement(m, src2dst, lo, hi_u, lo, hi_v, p)) job.placements.push_back(p);
+  }
+  if (job.placements.empty()) return PF_Err_NONE;
+  job.coverage_scale = 1.0f / samples;
+
+  IRect box = job.placements[0].box;
+  for (const Placement& p : job.placements) {
+    box = {std::min(box.left, p.box.left), std::min(box.top, p.box.top),
+           std::max(box.right, p.box.right), std::max(box.bottom, p.box.bottom)};
+  }
+  job.box = Intersect(box, clip);
+  if (job.box.empty()) return PF_Err_NONE;
+
+  const PremulSource premul = MakePremulSource(src, job.premultiplied);
+  job.src = &premul;
+  std::vector<std::array<float, 4>> acc(static_cast<size_t>(job.box.width()));
+  std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  for (int32_t y = job.box.top; y < job.box.bottom; ++y) {
+    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    // Spans of the placements and their union; the union is cleared before
+    // accumulating because the spans may leave gaps between them.
+    int32_t x0 = job.box.right, x1 = job.box.left;
+    spans.clear();
+    for (const Placement& p : job.placements) {
+      const auto span = RowSpan(job, p, y);
+      spans.push_back(span);
+      if (span.first < span.second) {
+        x0 = std::min(x0, span.first);
+        x1 = std::max(x1, span.second);
+      }
+    }
+    if (x1 <= x0) continue;
+    std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
+              std::array<float, 4>{0, 0, 0, 0});
+    std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
+    for (size_t i = 0; i < job.placements.size(); ++i) {
+      if (spans[i].first < spans[i].second) {
+        AccumulateRow(job, job.placements[i], y, spans[i].first, spans[i].second, acc.data(),
+                      reached.data());
+      }
+    }
+    CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
+  }
+  return PF_Err_NONE;
+}
+
+}  // namespace vantrel::host
