@@ -162,11 +162,12 @@ TEST_F(StrictHost, AddParamKeepsTheControlsWithTheirStrings) {
   // clang-format off
   EXPECT_EQ(FormatControls(params),
             "  index  id  name            type          range             default  display             flags\n"
-            "  1      1   Group           group start   -                 -        -                   START_COLLAPSED\n"
-            "  2      2     Amount        float slider  0 to 100          50.0%    1 decimal, percent  -\n"
-            "  3      3     Mode          pop-up        3 choices: A|B|C  2 (B)    -                   -\n"
-            "  4      4     Flag          checkbox      -                 on       -                   -\n"
-            "  5      5   (end of group)  group end     -                 -        -                   -\n");
+            "      0   -  (input layer)   layer         -                 -        -                   -\n"
+            "      1   1  Group           group start   -                 -        -                   START_COLLAPSED\n"
+            "      2   2    Amount        float slider  0 to 100          50.0%    1 decimal, percent  -\n"
+            "      3   3    Mode          pop-up        3 choices: A|B|C  2 (B)    -                   -\n"
+            "      4   4    Flag          checkbox      -                 on       -                   -\n"
+            "      5   5  (end of group)  group end     -                 -        -                   -\n");
   // clang-format on
 }
 

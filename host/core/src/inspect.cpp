@@ -101,8 +101,10 @@ std::string DescribePropertyValue(const Pipl& pipl, const PiplProperty& p) {
   return bytes.empty() ? "(no data)" : bytes;
 }
 
-// Rows of cells printed as aligned, left-justified columns two spaces apart.
-std::string Table(const std::vector<std::vector<std::string>>& rows, const std::string& indent) {
+// Rows of cells printed as aligned columns two spaces apart; the first
+// `right_aligned` columns (numbers) are right-justified, the rest left-justified.
+std::string Table(const std::vector<std::vector<std::string>>& rows, const std::string& indent,
+                  std::size_t right_aligned = 0) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()));
@@ -112,8 +114,9 @@ std::string Table(const std::vector<std::vector<std::string>>& rows, const std::
   for (const auto& row : rows) {
     std::string line = indent;
     for (std::size_t i = 0; i < row.size(); ++i) {
-      line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+      const std::string padding(widths[i] - row[i].size(), ' ');
+      line += i < right_aligned ? padding + row[i] : row[i] + padding;
+      if (i + 1 < row.size()) line += "  ";
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out += line + "\n";
@@ -377,21 +380,22 @@ std::string DescribePipl(const Pipl& pipl) {
                     std::to_string(p.id), std::to_string(p.data.size()),
                     DescribePropertyValue(pipl, p)});
   }
-  return Table(rows, "  ");
+  return Table(rows, "  ", 2);
 }
 
 std::string FormatControls(const std::vector<DeclaredParam>& params) {
   std::vector<std::vector<std::string>> rows = {
-      {"index", "id", "name", "type", "range", "default", "display", "flags"}};
+      {"index", "id", "name", "type", "range", "default", "display", "flags"},
+      // The host supplies index 0, the layer the effect is applied to.
+      {"0", "-", "(input layer)", "layer", "-", "-", "-", "-"}};
   int depth = 0;
   for (std::size_t i = 0; i < params.size(); ++i) {
     const PF_ParamType type = params[i].def.param_type;
     if (type == PF_Param_GROUP_END) --depth;
-    // Index 0 is the input layer, which the host supplies itself.
     rows.push_back(ControlRow(i + 1, params[i], depth));
     if (type == PF_Param_GROUP_START) ++depth;
   }
-  return Table(rows, "  ");
+  return Table(rows, "  ", 2);
 }
 
 std::vector<DeclaredParam> DeclaredControls(const std::filesystem::path& path) {
