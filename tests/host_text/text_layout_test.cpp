@@ -127,6 +127,41 @@ TEST(TextLayoutOrder, HebrewLineComesInReadingOrderRightToLeft) {
   EXPECT_EQ(line, 3);
 }
 
+TEST(TextLayoutOrder, MixedDirectionLinesPlaceEachRunInItsOwnDirection) {
+  // "Hi שלום": a left-to-right line ending in a right-to-left word.
+  {
+    const TextLayout t = Lay("Hi \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D");
+    const auto& g = t.Glyphs();
+    ASSERT_EQ(g.size(), 7u);
+    EXPECT_LT(g[1].pen_x, g[2].pen_x);  // "i" before the space
+    EXPECT_LT(g[2].pen_x, g[6].pen_x);  // the word starts right of the space ...
+    for (std::size_t i = 4; i < 7; ++i)
+      EXPECT_LT(g[i].pen_x, g[i - 1].pen_x);  // ... read leftwards
+  }
+  // "Hi שלום עולם": the space between the two Hebrew words belongs to their
+  // run, so the first word stands right of the second.
+  {
+    const TextLayout t =
+        Lay("Hi \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D \xD7\xA2\xD7\x95\xD7\x9C\xD7\x9D");
+    const auto& g = t.Glyphs();
+    ASSERT_EQ(g.size(), 12u);
+    EXPECT_GT(g[6].pen_x, g[8].pen_x);
+    EXPECT_GT(g[8].pen_x, g[2].pen_x);
+  }
+  // "שלום 123": a right-to-left line; the number keeps its digits in
+  // left-to-right order and stands left of the word.
+  {
+    const TextLayout t = Lay("\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D 123");
+    const auto& g = t.Glyphs();
+    ASSERT_EQ(g.size(), 8u);
+    EXPECT_LT(g[5].pen_x, g[6].pen_x);
+    EXPECT_LT(g[6].pen_x, g[7].pen_x);
+    EXPECT_LT(g[7].pen_x, g[3].pen_x);  // "3" left of the word's last letter
+    EXPECT_LT(g[3].pen_x, g[0].pen_x);
+    EXPECT_DOUBLE_EQ(g[5].pen_x, 100);  // the line's left end is the number's
+  }
+}
+
 TEST(TextLayoutLines, LinesStackByTheLeadingAndAlignToTheAnchor) {
   TextStyle style;
   // Which point of a line sits on the anchor: 0 = left end, 0.5 = centre,

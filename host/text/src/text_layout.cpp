@@ -114,6 +114,81 @@ std::vector<std::pair<std::size_t, std::size_t>> SplitLines(const std::string& t
   return lines;
 }
 
+// A stretch of a line shaped in one direction: bytes [begin, end).
+struct DirectionalRun {
+  std::size_t begin, end;
+  bool rtl;
+};
+
+// Splits the line [begin, end) of `text` into runs of one direction, in
+// logical order, and tells the line's own direction. A reduced form of the
+// Unicode bidirectional algorithm, enough for one embedding level: letters
+// take the direction of their script, digits count as left-to-right,
+// combining marks follow their base, and other neutrals (spaces,
+// punctuation) take the direction of their neighbours when both agree and
+// the line's direction otherwise. The line's direction is that of its first
+// letter with a direction.
+std::vector<DirectionalRun> DirectionalRuns(const std::string& text, std::size_t begin,
+                                            std::size_t end, bool& line_rtl) {
+  enum Dir : uint8_t { kNeutral, kLtr, kRtl };
+  hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
+  std::vector<std::size_t> offsets;  // byte offset of each code point
+  std::vector<Dir> dirs;
+  bool found_strong = false;
+  line_rtl = false;
+  for (std::size_t i = begin; i < end;) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+    uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    for (std::size_t k = 1; k < len; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    const hb_script_t script = hb_unicode_script(unicode, cp);
+    const hb_direction_t script_dir = hb_script_get_horizontal_direction(script);
+    Dir dir = kNeutral;
+    if (hb_unicode_general_category(unicode, cp) == HB_UNICODE_GENERAL_CATEGORY_DECIMAL_NUMBER) {
+      dir = kLtr;  // numbers read left to right in any line, but set no line direction
+    } else if (script == HB_SCRIPT_INHERITED) {
+      dir = dirs.empty() ? kNeutral : dirs.back();
+    } else if (script != HB_SCRIPT_COMMON && script != HB_SCRIPT_UNKNOWN &&
+               (script_dir == HB_DIRECTION_RTL || script_dir == HB_DIRECTION_LTR)) {
+      // HarfBuzz calls every script but the right-to-left ones LTR, the
+      // shared punctuation and spaces (Common) included: those are neutral.
+      dir = script_dir == HB_DIRECTION_RTL ? kRtl : kLtr;
+      if (!found_strong) {
+        found_strong = true;
+        line_rtl = dir == kRtl;
+      }
+    }
+    offsets.push_back(i);
+    dirs.push_back(dir);
+    i += len;
+  }
+  const Dir line_dir = line_rtl ? kRtl : kLtr;
+  for (std::size_t i = 0; i < dirs.size();) {
+    if (dirs[i] != kNeutral) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < dirs.size() && dirs[j] == kNeutral) ++j;
+    const Dir before = i == 0 ? line_dir : dirs[i - 1];
+    const Dir after = j == dirs.size() ? line_dir : dirs[j];
+    std::fill(dirs.begin() + static_cast<std::ptrdiff_t>(i),
+              dirs.begin() + static_cast<std::ptrdiff_t>(j), before == after ? before : line_dir);
+    i = j;
+  }
+  std::vector<DirectionalRun> runs;
+  for (std::size_t i = 0; i < dirs.size(); ++i) {
+    const std::size_t run_end = i + 1 < dirs.size() ? offsets[i + 1] : end;
+    if (!runs.empty() && runs.back().rtl == (dirs[i] == kRtl)) {
+      runs.back().end = run_end;
+    } else {
+      runs.push_back(DirectionalRun{offsets[i], run_end, dirs[i] == kRtl});
+    }
+  }
+  return runs;
+}
+
 // A glyph's contours in font units, y up, as FreeType decomposes them.
 TextOutlineSet DecomposeGlyph(FT_Face face, uint32_t glyph_id) {
   if (FT_Load_Glyph(face, glyph_id, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) !=
@@ -205,30 +280,39 @@ TextLayout TextLayout::Create(const std::string& utf8_text, const TextStyle& sty
   for (std::size_t line = 0; line < lines.size(); ++line) {
     const auto [begin, end] = lines[line];
     if (begin == end) continue;
-    HbBuffer buf;
-    hb_buffer_add_utf8(buf.buffer, utf8_text.data(), static_cast<int>(utf8_text.size()),
-                       static_cast<unsigned>(begin), static_cast<int>(end - begin));
-    hb_buffer_guess_segment_properties(buf.buffer);
-    hb_shape(font.font, buf.buffer, nullptr, 0);  // default features: kerning on
-
-    unsigned count = 0;
-    const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf.buffer, &count);
-    const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf.buffer, &count);
-
-    // Left to right in visual order; tracking follows each character, so
-    // glyphs of one cluster (a base and its marks) stay together.
+    // Runs are shaped one by one and placed left to right in visual order:
+    // a right-to-left line shows its runs last first. Within a run HarfBuzz
+    // returns glyphs in visual order already.
+    bool line_rtl = false;
+    std::vector<DirectionalRun> runs = DirectionalRuns(utf8_text, begin, end, line_rtl);
+    if (line_rtl) std::reverse(runs.begin(), runs.end());
+    // Tracking follows each character, so glyphs of one cluster (a base and
+    // its marks) stay together.
     std::vector<PlacedGlyph> placed;
     double pen = 0, width = 0;
-    for (unsigned i = 0; i < count; ++i) {
-      const double advance = pos[i].x_advance / 64.0;
-      placed.push_back(PlacedGlyph{info[i].codepoint, info[i].cluster, pen + pos[i].x_offset / 64.0,
-                                   -pos[i].y_offset / 64.0, advance});
-      pen += advance;
-      width = pen;  // the line's width leaves out the tracking after its last character
-      if (i + 1 == count || info[i + 1].cluster != info[i].cluster) pen += track_px;
+    for (const DirectionalRun& run : runs) {
+      HbBuffer buf;
+      hb_buffer_add_utf8(buf.buffer, utf8_text.data(), static_cast<int>(utf8_text.size()),
+                         static_cast<unsigned>(run.begin), static_cast<int>(run.end - run.begin));
+      hb_buffer_set_direction(buf.buffer, run.rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+      hb_buffer_guess_segment_properties(buf.buffer);  // script and language
+      hb_shape(font.font, buf.buffer, nullptr, 0);     // default features: kerning on
+
+      unsigned count = 0;
+      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf.buffer, &count);
+      const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf.buffer, &count);
+      for (unsigned i = 0; i < count; ++i) {
+        const double advance = pos[i].x_advance / 64.0;
+        placed.push_back(PlacedGlyph{info[i].codepoint, info[i].cluster,
+                                     pen + pos[i].x_offset / 64.0, -pos[i].y_offset / 64.0,
+                                     advance});
+        pen += advance;
+        width = pen;  // the line's width leaves out the tracking after its last character
+        if (i + 1 == count || info[i + 1].cluster != info[i].cluster) pen += track_px;
+      }
     }
-    // Reading order: HarfBuzz hands a right-to-left run over in visual
-    // order, its clusters descending.
+    // Reading order: the logical order of the characters, whatever their
+    // visual order (a right-to-left run comes with its clusters descending).
     std::stable_sort(placed.begin(), placed.end(), [](const PlacedGlyph& a, const PlacedGlyph& b) {
       return a.cluster < b.cluster;
     });

@@ -53,10 +53,12 @@ class TextLayout {
   // Lays out `utf8_text` (lines separated by "\n", "\r\n" or "\r") as point
   // text. (origin_x, origin_y) is the first line's baseline anchor in layer
   // px: its left end for kLeft, centre for kCenter, right end for kRight;
-  // line k has its baseline at origin_y + k x leading. Each line is shaped
-  // on its own in the direction HarfBuzz guesses from its first strong
-  // character (no bidirectional reordering within a line). Throws HostError
-  // when the font cannot be opened or the text is not valid UTF-8.
+  // line k has its baseline at origin_y + k x leading. A line takes the
+  // direction of its first letter that has one; runs of the other direction
+  // inside it (a Hebrew word in Latin text, digits in Hebrew text) are
+  // shaped in their own direction and placed in visual order, one embedding
+  // level deep. Throws HostError when the font cannot be opened or the text
+  // is not valid UTF-8.
   static TextLayout Create(const std::string& utf8_text, const TextStyle& style, double origin_x,
                            double origin_y);
 
