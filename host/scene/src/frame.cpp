@@ -35,6 +35,13 @@ std::vector<std::string> Prefixed(const std::string& where, std::vector<std::str
   return found;
 }
 
+HostError SetUpFailure(const std::string& which, PF_Err err, const Session& session) {
+  std::string message =
+      "the module's " + which + " set-up failed with error " + std::to_string(err);
+  for (const std::string& v : session.violations()) message += "; " + v;
+  return HostError(message);
+}
+
 }  // namespace
 
 FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene)
@@ -51,15 +58,11 @@ FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene,
   DescribeComposition(scene_.comp, in);
   PF_OutData out{};
   const PF_Err global = session.Call(entry_, PF_Cmd_GLOBAL_SETUP, &in, &out, nullptr, nullptr);
-  if (global != PF_Err_NONE) {
-    throw HostError("the module's global set-up failed with error " + std::to_string(global));
-  }
+  if (global != PF_Err_NONE) throw SetUpFailure("global", global, session);
   out = PF_OutData{};
   in.num_params = 1;
   const PF_Err params = session.Call(entry_, PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr);
-  if (params != PF_Err_NONE) {
-    throw HostError("the module's parameter set-up failed with error " + std::to_string(params));
-  }
+  if (params != PF_Err_NONE) throw SetUpFailure("parameter", params, session);
   const auto declared = static_cast<A_long>(session.declared_params().size());
   if (out.num_params != declared + 1) {
     session.AddViolation("PF_Cmd_PARAMS_SETUP: num_params is " + std::to_string(out.num_params) +

@@ -215,10 +215,13 @@ A_Err DisposeStreamValue(AEGP_StreamValue2* valueP) {
     const void* token = nullptr;
     {
       std::lock_guard lock(c.binding.mutex);
-      auto it = c.binding.values.find(valueP->streamH);
-      if (it != c.binding.values.end()) {
-        token = it->second;
-        c.binding.values.erase(it);
+      // Values that the session reclaimed as leaks at the end of an earlier
+      // call are dropped on the way: a new stream may reuse an old address.
+      auto [it, end] = c.binding.values.equal_range(valueP->streamH);
+      while (it != end && !token) {
+        if (c.session.handles().Find<void>(HandleKind::kStreamValue, it->second))
+          token = it->second;
+        it = c.binding.values.erase(it);
       }
     }
     if (!token) {
