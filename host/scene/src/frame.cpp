@@ -88,6 +88,18 @@ LayerFrame FrameRenderer::RenderLayer(int frame, Resolution resolution) const {
   Session session;
   RegisterImagingSuites(session);
   RegisterTextSuites(session);
+  result.result = RenderLayerIn(session, frame, resolution, input, output);
+  if (result.result != PF_Err_NONE) {
+    session.AddViolation("PF_Cmd_RENDER returned error " + std::to_string(result.result));
+  }
+  AddViolations("frame " + std::to_string(frame) + ": ", session.violations());
+  return result;
+}
+
+PF_Err FrameRenderer::RenderLayerIn(Session& session, int frame, Resolution resolution,
+                                    const PF_EffectWorld& input, PF_EffectWorld& output) const {
+  const int n = Factor(resolution);
+  const PF_RationalScale downsample{1, static_cast<A_u_long>(n)};
   const SceneBinding binding = RegisterSceneSuites(session, *layer_, *effect_);
 
   PF_InData in = session.MakeInData();
@@ -95,7 +107,7 @@ LayerFrame FrameRenderer::RenderLayer(int frame, Resolution resolution) const {
   in.current_time = frame * kTimeUnitsPerFrame;
   in.downsample_x = downsample;
   in.downsample_y = downsample;
-  in.extent_hint = PF_Rect{0, 0, width, height};  // the whole layer, at this downsampling
+  in.extent_hint = PF_Rect{0, 0, output.width, output.height};  // the whole layer, downsampled
   in.shutter_angle = 0;
   in.shutter_phase = 0;
   in.num_params = effect_->NumParams();
@@ -132,13 +144,7 @@ LayerFrame FrameRenderer::RenderLayer(int frame, Resolution resolution) const {
   for (PF_ParamDef& def : defs) params.push_back(&def);
 
   PF_OutData out{};
-  result.result = session.Call(entry_, PF_Cmd_RENDER, &in, &out, params.data(), &output);
-  const std::string where = "frame " + std::to_string(frame) + ": ";
-  if (result.result != PF_Err_NONE) {
-    session.AddViolation("PF_Cmd_RENDER returned error " + std::to_string(result.result));
-  }
-  AddViolations(where, session.violations());
-  return result;
+  return session.Call(entry_, PF_Cmd_RENDER, &in, &out, params.data(), &output);
 }
 
 PF_FloatMatrix LayerToCompMatrix(const LayerTransform& transform, double frame, int n) {

@@ -55,6 +55,16 @@ class FrameRenderer {
   // Only the effect's render of the layer at `frame`. Thread-safe.
   LayerFrame RenderLayer(int frame, Resolution resolution) const;
 
+  // The render command alone, in a session the caller prepared (with the
+  // imaging and text suites registered, and perhaps callbacks wrapped): binds
+  // the layer and effect to the session for the call, fills PF_InData and the
+  // params array for `frame` and calls PF_Cmd_RENDER with `input` as the
+  // input layer and `output` as the output. Both worlds are layer-sized at the
+  // downsampling; `input` must already hold the layer's source. Violations
+  // stay in the session; the module's result is returned.
+  PF_Err RenderLayerIn(Session& session, int frame, Resolution resolution,
+                       const PF_EffectWorld& input, PF_EffectWorld& output) const;
+
   // Draws a layer-space image into the composition image by the layer's
   // transform at `frame`: comp = ((layer − anchor) × scale / 100 + position),
   // everything at the downsampling 1/n, bilinear, full opacity.
