@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <future>
 #include <string>
 #include <vector>
+
+#include "test_controls.h"
 
 namespace vantrel::host {
 namespace {
@@ -47,6 +50,194 @@ TEST(LayerToComp, AnchorGoesToPositionAndScaleActsAroundIt) {
   const Vec2 corner_half = Apply(half, 0, 0);
   EXPECT_DOUBLE_EQ(corner_half.x, 90);
   EXPECT_DOUBLE_EQ(corner_half.y, 20);
+}
+
+// A probe effect: declares controls shaped like the effect's, records what
+// the frame hands its render, and draws a known block into the output.
+struct ProbeRecord {
+  PF_InData in{};
+  std::vector<PF_ParamDef> params;
+  Image input;  // a copy of params[0]'s pixels
+  int32_t output_width = 0, output_height = 0;
+  bool output_was_clear = true;
+};
+struct ProbeBehaviour {
+  PF_Err params_setup_error = PF_Err_NONE;
+  A_long fail_render_at = -1;  // current_time at which the render fails
+  A_long leak_suite_at = -1;   // current_time at which a suite is kept
+  PF_Rect block{5, 3, 7, 5};   // output pixels set to opaque red
+};
+thread_local ProbeRecord* g_record = nullptr;
+
+PF_Pixel* Row(const PF_LayerDef& world, int y) {
+  return reinterpret_cast<PF_Pixel*>(reinterpret_cast<char*>(world.data) + y * world.rowbytes);
+}
+thread_local ProbeBehaviour g_behaviour;
+
+PF_Err ProbeEffect(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef* params[],
+                   PF_LayerDef* output, void*) {
+  switch (cmd) {
+    case PF_Cmd_PARAMS_SETUP: {
+      if (g_behaviour.params_setup_error != PF_Err_NONE) return g_behaviour.params_setup_error;
+      const std::vector<DeclaredParam> controls = testing::EffectLikeControls();
+      for (const DeclaredParam& control : controls) {
+        PF_ParamDef def = control.def;
+        if (def.param_type == PF_Param_POPUP) def.u.pd.u.namesptr = control.choices.c_str();
+        if (PF_Err err = in->inter.add_param(in->effect_ref, -1, &def)) return err;
+      }
+      out->num_params = static_cast<A_long>(controls.size()) + 1;
+      return PF_Err_NONE;
+    }
+    case PF_Cmd_RENDER: {
+      if (in->current_time == g_behaviour.leak_suite_at) {
+        const void* suite = nullptr;
+        in->pica_basicP->AcquireSuite(kPFANSISuite, 1, &suite);
+      }
+      if (g_record) {
+        ProbeRecord& r = *g_record;
+        r.in = *in;
+        for (int i = 0; i < in->num_params; ++i) r.params.push_back(*params[i]);
+        const PF_LayerDef& layer = params[0]->u.ld;
+        r.input = Image(layer.width, layer.height);
+        for (int y = 0; y < layer.height; ++y) {
+          std::memcpy(r.input.row(y), Row(layer, y),
+                      static_cast<std::size_t>(layer.width) * sizeof(PF_Pixel));
+        }
+        r.output_width = output->width;
+        r.output_height = output->height;
+        for (int y = 0; y < output->height; ++y) {
+          const PF_Pixel* row = Row(*output, y);
+          for (int x = 0; x < output->width; ++x) {
+            r.output_was_clear &= row[x].alpha == 0 && row[x].red == 0;
+          }
+        }
+      }
+      const PF_Rect& b = g_behaviour.block;
+      for (int y = b.top; y < b.bottom; ++y) {
+        PF_Pixel* row = Row(*output, y);
+        for (int x = b.left; x < b.right; ++x) row[x] = PF_Pixel{255, 255, 0, 0};
+      }
+      return in->current_time == g_behaviour.fail_render_at ? PF_Err_OUT_OF_MEMORY : PF_Err_NONE;
+    }
+    default:
+      return PF_Err_NONE;
+  }
+}
+
+class ProbeFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { g_behaviour = ProbeBehaviour{}; }
+  void TearDown() override { g_record = nullptr; }
+
+  static Scene SmallScene() {
+    Scene scene;
+    scene.comp.width = 101;
+    scene.comp.height = 51;
+    scene.comp.fps_num = 25;
+    scene.comp.fps_den = 1;
+    scene.comp.duration_frames = 40;
+    return scene;
+  }
+  static std::unique_ptr<SolidLayer> Solid(const Scene& scene, LayerTransform transform = {}) {
+    return std::make_unique<SolidLayer>(PF_Pixel{255, 9, 99, 199}, PF_Rect{0, 0, 20, 10},
+                                        std::move(transform), scene.comp);
+  }
+};
+
+TEST_F(ProbeFrameTest, TheRenderGetsTheFramesTimesSizesAndControlValues) {
+  Scene scene = SmallScene();
+  scene.effect.controls[1] = Animated<double>{{{0, 0.0, Interpolation::kLinear}, {10, 10.0}}};
+  scene.effect.controls[2] = Animated<double>{{{0, 1.0, Interpolation::kHold}, {3, 2.0}}};
+  scene.effect.controls[7] = Animated<double>::Constant(1);
+  const FrameRenderer renderer(&ProbeEffect, scene, Solid(scene));
+  ProbeRecord record;
+  g_record = &record;
+  const LayerFrame frame = renderer.RenderLayer(4, Resolution::kHalf);
+  EXPECT_EQ(frame.result, PF_Err_NONE);
+
+  const PF_InData& in = record.in;
+  EXPECT_EQ(in.current_time, 400);
+  EXPECT_EQ(in.time_step, 100);
+  EXPECT_EQ(in.local_time_step, 100);
+  EXPECT_EQ(in.time_scale, 2500u);
+  EXPECT_EQ(in.total_time, 4000);
+  EXPECT_EQ(in.width, 101);
+  EXPECT_EQ(in.height, 51);
+  EXPECT_EQ(in.downsample_x.num, 1);
+  EXPECT_EQ(in.downsample_x.den, 2u);
+  EXPECT_EQ(in.downsample_y.den, 2u);
+  EXPECT_EQ(in.pixel_aspect_ratio.num, 1);
+  EXPECT_EQ(in.pixel_aspect_ratio.den, 1u);
+  EXPECT_EQ(in.quality, PF_Quality_HI);
+  EXPECT_EQ(in.field, PF_Field_FRAME);
+  EXPECT_EQ(in.shutter_angle, 0);
+  EXPECT_EQ(in.extent_hint.right, 51);
+  EXPECT_EQ(in.extent_hint.bottom, 26);
+  EXPECT_EQ(in.num_params, 24);
+
+  ASSERT_EQ(record.params.size(), 24u);
+  EXPECT_EQ(record.params[0].param_type, PF_Param_LAYER);
+  ASSERT_EQ(record.input.width(), 51);  // ceil(101 / 2)
+  ASSERT_EQ(record.input.height(), 26);
+  EXPECT_EQ(record.input.at(9, 4).blue, 199);  // the solid's 20 × 10 at half size
+  EXPECT_EQ(record.input.at(10, 4).alpha, 0);
+  EXPECT_EQ(record.input.at(9, 5).alpha, 0);
+  EXPECT_EQ(record.output_width, 51);
+  EXPECT_EQ(record.output_height, 26);
+  EXPECT_TRUE(record.output_was_clear);
+
+  EXPECT_DOUBLE_EQ(record.params[1].u.fs_d.value, 4.0);  // keyed, at frame 4
+  EXPECT_EQ(record.params[2].u.pd.value, 2);             // held key from frame 3
+  EXPECT_STREQ(record.params[2].u.pd.u.namesptr, "A|B|C|D");
+  EXPECT_EQ(record.params[3].u.pd.value, 1);  // declared default
+  EXPECT_EQ(record.params[7].u.bd.value, 1);
+  EXPECT_EQ(record.params[14].u.bd.value, 0);
+  EXPECT_DOUBLE_EQ(record.params[19].u.fs_d.value, 100.0);
+  EXPECT_STREQ(record.params[19].name, "Opacity");
+  EXPECT_EQ(record.params[22].u.bd.value, 1);
+  EXPECT_EQ(record.params[20].param_type, PF_Param_GROUP_START);
+  EXPECT_TRUE(renderer.Violations().empty()) << Join(renderer.Violations());
+}
+
+TEST_F(ProbeFrameTest, TheOutputIsDrawnByTheLayersTransformOverTheBackground) {
+  Scene scene = SmallScene();
+  scene.comp.background = PF_Pixel{255, 0, 0, 40};
+  LayerTransform transform;
+  transform.position = Animated<Vec2>::Constant({40, 20});
+  transform.scale = Animated<Vec2>::Constant({200, 200});
+  const FrameRenderer renderer(&ProbeEffect, scene, Solid(scene, transform));
+  // The probe's block of output pixels [5, 7) × [3, 5) lands on
+  // [50, 54) × [26, 30) of the composition.
+  const Image comp = renderer.RenderFrame(0, Resolution::kFull);
+  ASSERT_EQ(comp.width(), 101);
+  for (auto [x, y] : {std::pair{51, 27}, {52, 28}}) {
+    EXPECT_EQ(comp.at(x, y).red, 255) << x << "," << y;
+    EXPECT_EQ(comp.at(x, y).blue, 0) << x << "," << y;
+  }
+  for (auto [x, y] : {std::pair{47, 27}, {56, 27}, {51, 24}, {51, 31}, {0, 0}}) {
+    EXPECT_EQ(comp.at(x, y).red, 0) << x << "," << y;
+    EXPECT_EQ(comp.at(x, y).blue, 40) << x << "," << y;
+    EXPECT_EQ(comp.at(x, y).alpha, 255) << x << "," << y;
+  }
+}
+
+TEST_F(ProbeFrameTest, FailedRendersAndLeaksAreReportedWithTheirFrame) {
+  const Scene scene = SmallScene();
+  const FrameRenderer renderer(&ProbeEffect, scene, Solid(scene));
+  g_behaviour.fail_render_at = 300;
+  g_behaviour.leak_suite_at = 500;
+  for (int frame = 2; frame <= 6; ++frame) (void)renderer.RenderFrame(frame, Resolution::kFull);
+  const std::vector<std::string> violations = renderer.Violations();
+  ASSERT_EQ(violations.size(), 2u) << Join(violations);
+  EXPECT_EQ(violations[0].rfind("frame 3: PF_Cmd_RENDER returned error", 0), 0u) << violations[0];
+  EXPECT_EQ(violations[1].rfind("frame 5: ", 0), 0u) << violations[1];
+  EXPECT_NE(violations[1].find("PF ANSI Suite"), std::string::npos) << violations[1];
+}
+
+TEST_F(ProbeFrameTest, AFailedSetUpStopsTheRenderer) {
+  const Scene scene = SmallScene();
+  g_behaviour.params_setup_error = PF_Err_OUT_OF_MEMORY;
+  EXPECT_THROW(FrameRenderer(&ProbeEffect, scene, Solid(scene)), HostError);
 }
 
 #ifdef VANTREL_MODULE_PATH

@@ -17,6 +17,8 @@ inline DeclaredParam Control(PF_ParamType type, const char* name, double dephaul
   std::strncpy(p.def.name, name, sizeof p.def.name - 1);
   switch (type) {
     case PF_Param_FLOAT_SLIDER:
+      p.def.u.fs_d.valid_min = p.def.u.fs_d.slider_min = -10000;
+      p.def.u.fs_d.valid_max = p.def.u.fs_d.slider_max = 10000;
       p.def.u.fs_d.value = dephault;
       p.def.u.fs_d.dephault = static_cast<A_FpShort>(dephault);
       break;

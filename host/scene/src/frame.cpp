@@ -45,11 +45,17 @@ HostError SetUpFailure(const std::string& which, PF_Err err, const Session& sess
 }  // namespace
 
 FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene)
-    : FrameRenderer(module, scene, std::make_unique<TextLayer>(scene.layer, scene.comp)) {}
+    : FrameRenderer(module.entry(), scene, nullptr) {}
 
 FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene,
                              std::unique_ptr<SceneLayer> layer)
-    : entry_(module.entry()), scene_(scene), layer_(std::move(layer)) {
+    : FrameRenderer(module.entry(), scene, std::move(layer)) {}
+
+FrameRenderer::FrameRenderer(PF_EntryPointFunc entry, const Scene& scene,
+                             std::unique_ptr<SceneLayer> layer)
+    : entry_(entry),
+      scene_(scene),
+      layer_(layer ? std::move(layer) : std::make_unique<TextLayer>(scene.layer, scene.comp)) {
   // Global and parameter set-up, once, as the host does when the effect is
   // first applied; the declared controls give the defaults and the records of
   // every frame's params array.

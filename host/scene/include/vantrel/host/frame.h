@@ -44,6 +44,9 @@ class FrameRenderer {
   // The same with another layer in place of the scene's text layer (a solid,
   // a layer over given contours).
   FrameRenderer(const LoadedModule& module, const Scene& scene, std::unique_ptr<SceneLayer> layer);
+  // The same over any entry point (a probe in tests); a null layer stands for
+  // the scene's text layer.
+  FrameRenderer(PF_EntryPointFunc entry, const Scene& scene, std::unique_ptr<SceneLayer> layer);
   ~FrameRenderer();
 
   // The composition at `frame` and a downsampling of 1/n: an image of
