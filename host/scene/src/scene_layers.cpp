@@ -7,14 +7,14 @@
 namespace vantrel::host {
 namespace {
 
-TextStyle StyleOf(const TextLayerSpec& spec) {
+TextStyle StyleOf(const TextLayerSpec& text) {
   TextStyle style;
-  if (!spec.font_file.empty()) style.font_file = spec.font_file;
-  style.size_px = spec.font_size;
-  style.fill = spec.fill;
-  style.tracking = spec.tracking;
-  style.leading = spec.leading;
-  switch (spec.align) {
+  if (!text.font_file.empty()) style.font_file = text.font_file;
+  style.size_px = text.font_size;
+  style.fill = text.fill;
+  style.tracking = text.tracking;
+  style.leading = text.leading;
+  switch (text.align) {
     case TextAlign::kLeft:
       style.align = TextStyle::Align::kLeft;
       break;
@@ -37,8 +37,8 @@ A_long Downsampled(A_long v, PF_RationalScale ds) {
 
 }  // namespace
 
-LayerTransform TransformOf(const TextLayerSpec& spec) {
-  return LayerTransform{spec.position, spec.anchor_point, spec.scale};
+LayerTransform TransformOf(const TextLayerSpec& text) {
+  return LayerTransform{text.position, text.anchor_point, text.scale};
 }
 
 std::optional<AEGP_ThreeDVal> SceneLayer::StreamValue(AEGP_LayerStream stream,
@@ -62,10 +62,10 @@ std::optional<AEGP_ThreeDVal> SceneLayer::StreamValue(AEGP_LayerStream stream,
   }
 }
 
-TextLayer::TextLayer(const TextLayerSpec& spec, const Composition& comp)
+TextLayer::TextLayer(const TextLayerSpec& text, const Composition& comp)
     : TextLayer(
-          TextLayout::Create(spec.text, StyleOf(spec), spec.text_origin.x, spec.text_origin.y),
-          TransformOf(spec), comp) {}
+          TextLayout::Create(text.text, StyleOf(text), text.text_origin.x, text.text_origin.y),
+          TransformOf(text), comp) {}
 
 TextLayer::TextLayer(TextLayout layout, LayerTransform transform, const Composition& comp)
     : SceneLayer(std::move(transform), comp), layout_(std::move(layout)) {}

@@ -28,7 +28,7 @@ struct LayerTransform {
   Animated<Vec2> scale = Animated<Vec2>::Constant({100, 100});
 };
 
-LayerTransform TransformOf(const TextLayerSpec& spec);
+LayerTransform TransformOf(const TextLayerSpec& text);
 
 // A layer of the scene: the host's view (HostLayer) plus what the frame needs
 // to draw it: its source image and its transform.
@@ -60,7 +60,7 @@ class SceneLayer : public HostLayer {
 class TextLayer final : public SceneLayer {
  public:
   // Throws HostError when the font cannot be read or the text is not UTF-8.
-  TextLayer(const TextLayerSpec& spec, const Composition& comp);
+  TextLayer(const TextLayerSpec& text, const Composition& comp);
   // A text layer over a given layout (plain contours, tests).
   TextLayer(TextLayout layout, LayerTransform transform, const Composition& comp);
 
