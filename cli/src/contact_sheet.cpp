@@ -86,16 +86,10 @@ void DrawThumbnail(const Raster& src, Raster& dst, int dx, int dy, int w, int h)
 
 std::vector<int> SampleFrames(int count, int max_frames) {
   std::vector<int> out;
-  if (count <= 0) return out;
-  if (count <= max_frames || max_frames < 2) {
-    for (int i = 0; i < std::min(count, std::max(max_frames, 1)); ++i) out.push_back(i);
-    return out;
-  }
-  for (int i = 0; i < max_frames; ++i) {
-    // Rounded even spacing from the first frame to the last.
-    out.push_back(
-        static_cast<int>(std::lround(static_cast<double>(i) * (count - 1) / (max_frames - 1))));
-  }
+  if (count <= 0 || max_frames <= 0) return out;
+  // A constant step, so that the sheet reads as a regular time line.
+  const int step = (count + max_frames - 1) / max_frames;
+  for (int i = 0; i < count; i += step) out.push_back(i);
   return out;
 }
 

@@ -28,8 +28,8 @@ constexpr int kContactSheetMaxWidth = 1600;
 constexpr int kContactSheetMaxFrames = 24;
 
 // Which of `count` frames go on a sheet: all when there are at most
-// `max_frames`, else `max_frames` spread evenly with the first and last kept.
-// Returns indices into the list, increasing.
+// `max_frames`, else every k-th from the first, with the smallest k that
+// keeps the number at most `max_frames`. Returns indices into the list.
 std::vector<int> SampleFrames(int count, int max_frames = kContactSheetMaxFrames);
 
 // A grid for `count` frames of `frame_width` x `frame_height`: about 1.5 times

@@ -1,0 +1,194 @@
+// Scene files: what a good file turns into, and for each kind of bad input
+// the message (file, line, column, what was expected) and that a render
+// refusing it writes nothing.
+#include "vantrel/cli/scene_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace vantrel::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ModuleControls;
+
+SceneFile Parse(const std::string& text) {
+  return ParseSceneText(text, "scene.json", ModuleControls());
+}
+
+std::string RefusalOf(const std::string& text) {
+  try {
+    Parse(text);
+  } catch (const SceneError& e) {
+    return e.what();
+  }
+  return "(accepted)";
+}
+
+TEST(SceneFile, ReadsEveryPartOfAScene) {
+  const SceneFile f = Parse(R"json({
+  "description": "a test",
+  "composition": {"width": 640, "height": 360, "fps": 29.97, "duration": 48,
+                  "background": "#80102030"},
+  "layer": {
+    "text": "Two\nlines", "font": "DejaVuSans-Bold.ttf", "size": 64, "fill": "#ff8000",
+    "tracking": 50, "leading": 70, "align": "right", "origin": [10, 80],
+    "position": {"keys": [{"frame": 0, "value": [0, 0], "interpolation": "ease"},
+                          {"frame": 12, "value": [320, 180], "interpolation": "hold"}]},
+    "scale": 50
+  },
+  "effect": {
+    "Delay (frames)": 2.5,
+    "Order Modifier": "Random",
+    "Enable Motion Blur": true,
+    "Random Seed": {"keys": [{"frame": 0, "value": 7}, {"frame": 10, "value": 9}]}
+  }
+})json");
+  const host::Scene& s = f.scene;
+  EXPECT_EQ(f.description, "a test");
+  EXPECT_EQ(s.comp.width, 640);
+  EXPECT_EQ(s.comp.duration_frames, 48);
+  EXPECT_EQ(s.comp.fps_num, 30000);
+  EXPECT_EQ(s.comp.fps_den, 1001);
+  EXPECT_EQ(s.comp.background.alpha, 0x80);
+  EXPECT_EQ(s.comp.background.red, 0x10);
+  EXPECT_EQ(s.comp.background.blue, 0x30);
+  EXPECT_EQ(s.layer.text, "Two\nlines");
+  EXPECT_EQ(s.layer.font_file.filename(), "DejaVuSans-Bold.ttf");
+  EXPECT_TRUE(fs::exists(s.layer.font_file));
+  EXPECT_EQ(s.layer.fill.alpha, 255);
+  EXPECT_EQ(s.layer.fill.green, 0x80);
+  EXPECT_EQ(s.layer.align, host::TextAlign::kRight);
+  ASSERT_EQ(s.layer.position.keys.size(), 2u);
+  EXPECT_EQ(s.layer.position.keys[0].interpolation, host::Interpolation::kEase);
+  EXPECT_EQ(s.layer.position.keys[1].interpolation, host::Interpolation::kHold);
+  EXPECT_EQ(s.layer.position.keys[1].value.x, 320);
+  EXPECT_EQ(s.layer.scale.keys[0].value.y, 50);  // one number scales both axes
+  // Anchor point left out: the composition's centre.
+  EXPECT_EQ(s.layer.anchor_point.keys[0].value.x, 320);
+  EXPECT_EQ(s.layer.anchor_point.keys[0].value.y, 180);
+
+  // Controls by parameter index; pop-ups as 1-based choices, checkboxes 0/1.
+  ASSERT_EQ(s.effect.controls.size(), 4u);
+  EXPECT_EQ(s.effect.controls.at(1).keys[0].value, 2.5);
+  EXPECT_EQ(s.effect.controls.at(3).keys[0].value, 3);
+  EXPECT_EQ(s.effect.controls.at(14).keys[0].value, 1);
+  const auto& seed = s.effect.controls.at(21);
+  ASSERT_EQ(seed.keys.size(), 2u);
+  EXPECT_EQ(seed.keys[1].frame, 10);
+  EXPECT_EQ(seed.keys[1].interpolation, host::Interpolation::kLinear);
+}
+
+TEST(SceneFile, KeyframedChoicesHoldBetweenKeys) {
+  const SceneFile f = Parse(R"json({"effect": {"Separation Mode": {"keys": [
+      {"frame": 0, "value": "Character"}, {"frame": 5, "value": "Word"}]}}})json");
+  const auto& mode = f.scene.effect.controls.at(2);
+  EXPECT_EQ(mode.keys[0].interpolation, host::Interpolation::kHold);
+  EXPECT_EQ(mode.keys[1].value, 2);
+  EXPECT_NE(RefusalOf(R"json({"effect": {"Separation Mode": {"keys": [
+      {"frame": 0, "value": "Word", "interpolation": "ease"}]}}})json"),
+            "(accepted)");
+}
+
+TEST(SceneFile, AnEmptySceneUsesTheDefaults) {
+  const SceneFile f = Parse("{}");
+  EXPECT_TRUE(f.scene.effect.controls.empty());
+  EXPECT_TRUE(f.scene.layer.font_file.empty());
+  EXPECT_EQ(f.scene.layer.position.keys[0].value.x, f.scene.comp.width / 2.0);
+}
+
+TEST(SceneFile, NamesTheLineAndColumnOfTheOffendingValue) {
+  EXPECT_EQ(RefusalOf("{\n  \"layer\": {\n    \"size\": \"big\"\n  }\n}"),
+            "scene.json:3:13: \"size\" must be a number; found \"big\"");
+  EXPECT_EQ(RefusalOf("{\"composition\": {\"widht\": 3}}"),
+            "scene.json:1:18: unknown key \"widht\" in \"composition\"; expected one of: "
+            "\"width\", \"height\", \"fps\", \"duration\", \"background\", \"pixel_aspect\"");
+  EXPECT_EQ(RefusalOf("{\"layer\": {\"fill\": \"white\"}}"),
+            "scene.json:1:20: \"fill\" must be a colour \"#rrggbb\" or \"#aarrggbb\"; found "
+            "\"white\"");
+  EXPECT_EQ(RefusalOf("{\"effect\": {\"Enable Range Guide\": 1}}"),
+            "scene.json:1:35: \"Enable Range Guide\" must be true or false; found 1");
+  // Columns count characters, not bytes.
+  EXPECT_EQ(RefusalOf("{\"layer\": {\"text\": \"é\", \"size\": -1}}"),
+            "scene.json:1:33: \"size\" must be from 1 to 2000; found -1");
+}
+
+// One bad scene per kind of mistake: the message it must produce (the file
+// is named "scene.json" here; the command names it by its path).
+struct BadScene {
+  const char* name;
+  const char* text;
+  const char* message;
+};
+
+const BadScene kBadScenes[] = {
+    {"InvalidJson", "{\n  \"composition\": {\"width\": 320,}\n}\n",
+     "scene.json:2:32: not valid JSON: syntax error while parsing object key - unexpected '}'; "
+     "expected string literal"},
+    {"UnknownControl", "{\n  \"effect\": {\n    \"Dely (frames)\": 2\n  }\n}\n",
+     "scene.json:3:5: unknown control \"Dely (frames)\"; expected one of: \"Delay (frames)\", "
+     "\"Separation Mode\", \"Order Modifier\", \"Range Start\", \"Range End\", \"Enable Range "
+     "Guide\", \"Tracking Amount\", \"Tracking Alignment\", \"Enable Motion Blur\", \"Motion "
+     "Blur Amount\", \"Separation Threshold\", \"Enable Separation Guide\", \"Opacity\", "
+     "\"Random Seed\", \"Evaluate Tangents\""},
+    {"UnknownChoice", "{\n  \"effect\": {\"Order Modifier\": \"Randm\"}\n}\n",
+     "scene.json:2:32: unknown choice \"Randm\" for \"Order Modifier\"; expected one of: "
+     "\"None\", \"Reverse\", \"Random\", \"Increment\""},
+    {"ValueOutOfRange", "{\n  \"effect\": {\n    \"Tracking Amount\": -150\n  }\n}\n",
+     "scene.json:3:24: \"Tracking Amount\" must be from -100 to 100; found -150"},
+    {"KeyframeValueOutOfRange",
+     "{\"effect\": {\"Range End\": {\"keys\": [{\"frame\": 0, \"value\": 101}]}}}",
+     "scene.json:1:58: \"Range End\" must be from 0 to 100; found 101"},
+    {"MissingFontFile", "{\n  \"layer\": {\"font\": \"fonts/NoSuchFont.ttf\"}\n}\n",
+     "scene.json:2:21: font file \"fonts/NoSuchFont.ttf\" not found; looked in \".\"; expected a "
+     ".ttf or .otf file, relative to the scene file or absolute"},
+    {"KeyframesOutOfOrder",
+     "{\n  \"layer\": {\"position\": {\"keys\": [\n    {\"frame\": 10, \"value\": [0, 0]},\n"
+     "    {\"frame\": 4, \"value\": [9, 9]}\n  ]}}\n}\n",
+     "scene.json:4:15: \"position\" keyframes must be in increasing time order; frame 4 comes "
+     "after frame 10"},
+};
+
+class SceneRefusal : public ::testing::TestWithParam<BadScene> {};
+
+TEST_P(SceneRefusal, NamesThePlaceAndWhatWasExpected) {
+  EXPECT_EQ(RefusalOf(GetParam().text), GetParam().message);
+}
+
+TEST_P(SceneRefusal, TheRenderCommandWritesNothing) {
+  const fs::path dir = testing::FreshWorkDir(std::string("refusal-") + GetParam().name);
+  const fs::path scene = dir / "scene.json";
+  testing::WriteText(scene, GetParam().text);
+  const fs::path out = dir / "out";
+  const testing::CommandResult r =
+      testing::RunVantrel("render '" + scene.string() + "' --out '" + out.string() + "'");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  // The same message, with the file named by the path the command was given
+  // (and a font looked for beside the scene).
+  std::string expected = GetParam().message;
+  expected.replace(0, std::string("scene.json").size(), scene.string());
+  const std::string dot_folder = "looked in \".\"";
+  if (auto at = expected.find(dot_folder); at != std::string::npos) {
+    expected.replace(at, dot_folder.size(), "looked in \"" + dir.string() + "\"");
+  }
+  EXPECT_EQ(r.output, expected + "\n");
+  EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(BadScenes, SceneRefusal, ::testing::ValuesIn(kBadScenes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SceneFile, AMissingSceneFileIsNamed) {
+  try {
+    ReadSceneFile("no/such/scene.json", ModuleControls());
+    FAIL() << "accepted a missing file";
+  } catch (const SceneError& e) {
+    EXPECT_STREQ(e.what(), "no/such/scene.json: cannot open the scene file");
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::cli
