@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what the build needs, builds the vantrel command and the module,
+# and renders the first example at half resolution into out/preview, with its
+# contact sheet at out/preview/contact.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ "$(id -u)" -eq 0 ]; then
+  ./scripts/setup.sh
+elif command -v sudo >/dev/null 2>&1; then
+  sudo ./scripts/setup.sh
+else
+  ./scripts/setup.sh
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build --target vantrel vantrel_module
+
+./build/cli/vantrel render examples/01-title-slide.json --resolution half --out out/preview
+echo "contact sheet: out/preview/contact.png"
