@@ -227,6 +227,38 @@ TEST(HandleTable, FindsOnlyLiveHandlesOfTheRightKind) {
   EXPECT_EQ(session.violations().size(), 3u);
 }
 
+// An owned object that lends handles into its own parts and revokes them when
+// it ends, as a text outlines object does with its paths.
+struct Lender {
+  explicit Lender(HandleTable& table) : table(table) {
+    for (int& part : parts) table.Lend(HandleKind::kPath, &part);
+  }
+  ~Lender() {
+    for (int& part : parts) table.Revoke(&part);
+  }
+  HandleTable& table;
+  int parts[3] = {};
+};
+
+TEST(HandleTable, ObjectsMayRevokeTheirPartsWhenDisposedReclaimedOrLeftAtTheEnd) {
+  Session session;
+  Session::CurrentScope scope(&session);
+  HandleTable& table = session.handles();
+  Lender* disposed = table.Issue(HandleKind::kTextOutlines, std::make_unique<Lender>(table));
+  const int* part = &disposed->parts[1];
+  EXPECT_EQ(table.Find<const int>(HandleKind::kPath, part), part);
+  EXPECT_TRUE(table.Dispose(HandleKind::kTextOutlines, disposed));
+  EXPECT_EQ(table.Find<const int>(HandleKind::kPath, part), nullptr);
+
+  const uint64_t serial = table.NextSerial();
+  table.Issue(HandleKind::kTextOutlines, std::make_unique<Lender>(table));
+  EXPECT_EQ(table.ReclaimOwnedSince(serial).size(), 1u);
+  EXPECT_TRUE(table.Outstanding().empty());
+
+  // Left alive when the session ends: destroyed without touching a dead table.
+  table.Issue(HandleKind::kTextOutlines, std::make_unique<Lender>(table));
+}
+
 TEST(Session, HostFunctionsOutsideACallRefuseWithoutCrashing) {
   Session session;
   const void* table = nullptr;

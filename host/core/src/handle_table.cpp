@@ -41,6 +41,18 @@ void Violation(std::string what) {
 
 }  // namespace
 
+HandleTable::~HandleTable() {
+  std::vector<std::shared_ptr<void>> holders;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [handle, entry] : live_) {
+      if (entry.holder) holders.push_back(std::move(entry.holder));
+    }
+    live_.clear();
+  }
+  holders.clear();
+}
+
 void HandleTable::Insert(HandleKind kind, const void* handle, std::shared_ptr<void> holder) {
   std::lock_guard lock(mutex_);
   const bool owned = holder != nullptr;

@@ -53,6 +53,13 @@ const char* HandleKindName(HandleKind kind);
 // Revoke (borrowed kinds); a stale, unknown or wrong-kind handle is refused.
 class HandleTable {
  public:
+  HandleTable() = default;
+  // Destroys the objects still held one by one outside the lock, so that an
+  // object's destructor may itself revoke the handles it lent.
+  ~HandleTable();
+  HandleTable(const HandleTable&) = delete;
+  HandleTable& operator=(const HandleTable&) = delete;
+
   // Takes ownership of `object` and returns the handle value the module sees
   // (the object's address).
   template <class T>
