@@ -282,13 +282,6 @@ class ModuleFrameTest : public ::testing::Test {
 };
 std::unique_ptr<LoadedModule> ModuleFrameTest::module_;
 
-TEST_F(ModuleFrameTest, SetUpDeclaresTheControls) {
-  const FrameRenderer renderer(*module_, MovingScene(0));
-  EXPECT_EQ(renderer.declared_params().size(), 23u);
-  EXPECT_EQ(renderer.effect().NumParams(), 24);
-  EXPECT_TRUE(renderer.Violations().empty()) << Join(renderer.Violations());
-}
-
 TEST_F(ModuleFrameTest, DelayedPiecesLagBehindTheLayersMotion) {
   const Scene scene = MovingScene(2);
   const FrameRenderer delayed(*module_, scene);
@@ -358,23 +351,6 @@ TEST_F(ModuleFrameTest, DelayedPiecesFadeAsTheOpacityControlDidEarlier) {
   EXPECT_NEAR(ratio(first), 153.0 / 254.0, 0.02);
   EXPECT_NEAR(ratio(last), 204.0 / 254.0, 0.02);
   EXPECT_TRUE(fading.Violations().empty()) << Join(fading.Violations());
-}
-
-TEST_F(ModuleFrameTest, WithoutDelayTheCompositionShowsTheTextWhereTheLayerPutsIt) {
-  const FrameRenderer renderer(*module_, MovingScene(0));
-  const TextLayer& text = static_cast<const TextLayer&>(renderer.layer());
-  const GlyphBox& first = text.layout().Glyphs().front();
-  // Frame 5: x + 100. The first character's ink lies inside its box moved by 100.
-  const Image comp = renderer.RenderFrame(5, Resolution::kFull);
-  const double centroid = CentroidX(comp, static_cast<int>(first.left) + 100 - 30,
-                                    static_cast<int>(first.right) + 100 + 30);
-  EXPECT_GT(centroid, first.left + 100);
-  EXPECT_LT(centroid, first.right + 100);
-  // The background stays where nothing is drawn.
-  const PF_Pixel corner = comp.at(639, 0);
-  EXPECT_EQ(corner.alpha, 255);
-  EXPECT_EQ(corner.red + corner.green + corner.blue, 0);
-  EXPECT_TRUE(renderer.Violations().empty()) << Join(renderer.Violations());
 }
 
 TEST_F(ModuleFrameTest, DownsampledFramesAreSmallerAndAgreeWithFullOnes) {

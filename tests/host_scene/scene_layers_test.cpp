@@ -81,29 +81,6 @@ TEST(SceneLayer, SolidDrawsItsRectangleAtTheDownsampling) {
   EXPECT_EQ(lit, 20 * 10);
 }
 
-TEST(SceneLayer, TextLayerReportsItsContoursAtEveryTime) {
-  const Composition comp = Comp30();
-  TextOutlineSet outlines(1);
-  outlines[0].vertices = {{10, 10, 10, 10, 10, 10},
-                          {30, 10, 30, 10, 30, 10},
-                          {30, 30, 30, 30, 30, 30},
-                          {10, 30, 10, 30, 10, 30}};
-  TextLayer layer(TextLayout::FromOutlines(outlines, {255, 255, 255, 255}), MovingTransform(),
-                  comp);
-  EXPECT_EQ(layer.ObjectType(), AEGP_ObjectType_TEXT);
-  for (double frame : {0.0, 7.0, 100.0}) {
-    const TextOutlineSet got = layer.TextOutlines(AtFrame(frame, comp));
-    ASSERT_EQ(got.size(), 1u);
-    ASSERT_EQ(got[0].vertices.size(), 4u);
-    EXPECT_EQ(got[0].vertices[2].x, 30);
-  }
-  Image image(200, 100);
-  PF_EffectWorld world = image.AsWorld();
-  layer.DrawSource(world, {1, 1}, {1, 1});
-  EXPECT_EQ(image.at(20, 20).alpha, 255);
-  EXPECT_EQ(image.at(5, 5).alpha, 0);
-}
-
 TEST(SceneEffect, ControlsAreKeyedValuesOverDeclaredDefaults) {
   const Composition comp = Comp30();
   EffectSettings settings;
@@ -128,14 +105,6 @@ TEST(SceneEffect, ControlsAreKeyedValuesOverDeclaredDefaults) {
   EXPECT_FALSE(effect.ParamValue(8, AtFrame(0, comp)));
   EXPECT_FALSE(effect.ParamValue(24, AtFrame(0, comp)));
   EXPECT_FALSE(effect.ParamValue(-1, AtFrame(0, comp)));
-}
-
-TEST(SceneEffect, KeysOnAGroupAreIgnored) {
-  const Composition comp = Comp30();
-  EffectSettings settings;
-  settings.controls[testing::kRangeGroupIndex] = Animated<double>::Constant(5);
-  const SceneEffect effect(settings, EffectLikeControls(), comp);
-  EXPECT_FALSE(effect.ParamValue(testing::kRangeGroupIndex, AtFrame(0, comp)));
 }
 
 }  // namespace

@@ -281,40 +281,6 @@ TEST_F(SceneSuitesTest, StreamValuesMustBeDisposedOnceEach) {
   EXPECT_TRUE(Mentions(violations, "stream value@"));  // the kept value, reported as a leak
 }
 
-TEST_F(SceneSuitesTest, ALeakInOneCallDoesNotSpoilTheNextCallsValues) {
-  const ProbeBody leaky = [](PF_InData& in, const Suites& s) -> PF_Err {
-    AEGP_EffectRefH effectH = nullptr;
-    s.pf->AEGP_GetNewEffectForEffect(0, in.effect_ref, &effectH);
-    AEGP_StreamRefH streamH = nullptr;
-    s.stream9->AEGP_GetNewEffectStreamByIndex(0, effectH, testing::kOpacityIndex, &streamH);
-    const A_Time t = Frame(1);
-    AEGP_StreamValue2 value{};
-    s.stream8->AEGP_GetNewStreamValue(0, streamH, AEGP_LTimeMode_LayerTime, &t, false, &value);
-    return PF_Err_NONE;
-  };
-  Run(leaky);
-  EXPECT_EQ(session.violations().size(), 3u) << Join(session.violations());
-  session.ClearViolations();
-  // Same calls again, all disposed: the host reclaimed the leaked objects, so
-  // their addresses may come back, and nothing is reported.
-  EXPECT_EQ(
-      Run([&](PF_InData& in, const Suites& s) -> PF_Err {
-        AEGP_EffectRefH effectH = nullptr;
-        s.pf->AEGP_GetNewEffectForEffect(0, in.effect_ref, &effectH);
-        AEGP_StreamRefH streamH = nullptr;
-        s.stream9->AEGP_GetNewEffectStreamByIndex(0, effectH, testing::kOpacityIndex, &streamH);
-        const A_Time t = Frame(1);
-        AEGP_StreamValue2 value{};
-        s.stream8->AEGP_GetNewStreamValue(0, streamH, AEGP_LTimeMode_LayerTime, &t, false, &value);
-        const A_Err err = s.stream9->AEGP_DisposeStreamValue(&value);
-        s.stream9->AEGP_DisposeStream(streamH);
-        s.effect->AEGP_DisposeEffect(effectH);
-        return err;
-      }),
-      PF_Err_NONE);
-  EXPECT_TRUE(session.violations().empty()) << Join(session.violations());
-}
-
 TEST_F(SceneSuitesTest, EffectReferencesAndStreamsLeftOpenAreLeaks) {
   Run([](PF_InData& in, const Suites& s) -> PF_Err {
     AEGP_EffectRefH effectH = nullptr;
@@ -384,27 +350,6 @@ TEST_F(SceneSuitesTest, TheLayerHandleLivesAsLongAsTheBinding) {
               return s.pf->AEGP_GetEffectLayer(in.effect_ref, &l);
             }),
             PF_Err_NONE);
-}
-
-TEST(SceneSuitesText, ATextLayerSaysSo) {
-  const Composition comp = Comp();
-  TextLayer layer(TextLayout::FromOutlines({}, {255, 255, 255, 255}), LayerTransform{}, comp);
-  SceneEffect effect({}, testing::EffectLikeControls(), comp);
-  Session session;
-  const SceneBinding binding = RegisterSceneSuites(session, layer, effect);
-  const ProbeBody body = [](PF_InData& in, const Suites& s) -> PF_Err {
-    AEGP_LayerH layerH = nullptr;
-    s.pf->AEGP_GetEffectLayer(in.effect_ref, &layerH);
-    AEGP_ObjectType type = -5;
-    s.layer->AEGP_GetLayerObjectType(layerH, &type);
-    return type == AEGP_ObjectType_TEXT ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
-  };
-  g_probe = &body;
-  PF_InData in = session.MakeInData();
-  PF_OutData out{};
-  EXPECT_EQ(session.Call(&ProbeEntry, PF_Cmd_RENDER, &in, &out, nullptr, nullptr), PF_Err_NONE);
-  g_probe = nullptr;
-  EXPECT_TRUE(session.violations().empty()) << Join(session.violations());
 }
 
 }  // namespace
