@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The benchmarks in one command: configures a Release build with the
+# benchmarks in build-bench/ (or $BUILD_DIR), builds them, prints the table of
+# timings and the ratios of the performance targets, then times `vantrel
+# render` of 120 frames on one core against all cores.
+# Extra arguments go to the benchmark executable, e.g. --benchmark_filter=Peer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVANTREL_BUILD_BENCH=ON -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_WINDOWS_MODULE=OFF >/dev/null
+cmake --build "$build" --target vantrel_bench vantrel -- -j"$(nproc)"
+
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+"$build/bench/vantrel_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+  --benchmark_min_time=0.5 "$@"
+"$root/bench/render_scaling.sh" "$build/cli/vantrel"
