@@ -11,6 +11,10 @@
 #include <limits>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace vantrel::host {
 namespace {
 
@@ -203,16 +207,59 @@ bool MapPoint(const Mat3& a, double x, double y, double& ox, double& oy) {
 // ---------------------------------------------------------------------------
 // Transform
 
+// Four floats in one SIMD register (GCC/Clang vector extension; SSE2 on
+// x86-64): one pixel's alpha, red, green, blue.
+typedef float F4 __attribute__((vector_size(16)));
+typedef int32_t I4 __attribute__((vector_size(16)));
+typedef uint8_t U8x4 __attribute__((vector_size(4)));  // a PF_Pixel's four bytes
+
+// Byte <-> float conversions of one pixel. SSE2 (every x86-64) has the
+// packing instructions for them; the generic vector conversions are the
+// portable fallback.
+F4 LoadPixel(const PF_Pixel& p) {
+  uint32_t word;
+  std::memcpy(&word, &p, 4);
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i w = _mm_cvtsi32_si128(static_cast<int>(word));
+  return reinterpret_cast<F4>(
+      _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(w, zero), zero)));
+#else
+  U8x4 bytes;
+  std::memcpy(&bytes, &word, 4);
+  return __builtin_convertvector(bytes, F4);
+#endif
+}
+
+// Rounds to bytes; values must lie in [0, 255.5).
+void StorePixel(F4 v, PF_Pixel& p) {
+  const F4 rounded = v + 0.5f;
+#if defined(__SSE2__)
+  const __m128i i = _mm_cvttps_epi32(reinterpret_cast<__m128>(rounded));
+  const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(i, i), _mm_setzero_si128());
+  const uint32_t word = static_cast<uint32_t>(_mm_cvtsi128_si32(packed));
+#else
+  const U8x4 bytes = __builtin_convertvector(__builtin_convertvector(rounded, I4), U8x4);
+  uint32_t word;
+  std::memcpy(&word, &bytes, 4);
+#endif
+  std::memcpy(&p, &word, 4);
+}
+
+struct Px {  // F4 wrapped, since a vector type loses its alignment as a template argument
+  F4 v;
+};
+
 // A premultiplied float copy of the source with a one-pixel transparent
 // border, so that bilinear taps next to the edge need no bounds checks.
 // Channels per pixel: alpha, red × alpha, green × alpha, blue × alpha, all
 // in [0, 255].
 struct PremulSource {
   int32_t width = 0, height = 0;  // of the source; the buffer is (w+2)×(h+2)
-  std::vector<std::array<float, 4>> px;
+  std::vector<Px> px;
 
-  const std::array<float, 4>& at(int32_t px_x, int32_t px_y) const {  // padded coordinates
-    return px[static_cast<size_t>(px_y) * (width + 2) + px_x];
+  const F4& at(int32_t px_x, int32_t px_y) const {  // padded coordinates
+    return px[static_cast<size_t>(px_y) * (width + 2) + px_x].v;
   }
 };
 
@@ -220,19 +267,20 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied)
   PremulSource s;
   s.width = src.width;
   s.height = src.height;
-  s.px.assign(static_cast<size_t>(src.width + 2) * (src.height + 2), {0, 0, 0, 0});
+  s.px.assign(static_cast<size_t>(src.width + 2) * (src.height + 2), Px{F4{0, 0, 0, 0}});
   for (int32_t y = 0; y < src.height; ++y) {
     const PF_Pixel* row = RowOf(src, y);
-    std::array<float, 4>* out = &s.px[static_cast<size_t>(y + 1) * (src.width + 2) + 1];
+    Px* out = &s.px[static_cast<size_t>(y + 1) * (src.width + 2) + 1];
     for (int32_t x = 0; x < src.width; ++x) {
-      const PF_Pixel& p = row[x];
-      const float a = p.alpha;
+      if (row[x].alpha == 0) continue;  // stays transparent black
+      const F4 p = LoadPixel(row[x]);
+      const F4 a{p[0], p[0], p[0], p[0]};
       if (src_premultiplied) {
-        out[x] = {a, std::min<float>(p.red, a), std::min<float>(p.green, a),
-                  std::min<float>(p.blue, a)};
+        out[x].v = p < a ? p : a;
       } else {
-        const float k = a / 255.0f;
-        out[x] = {a, p.red * k, p.green * k, p.blue * k};
+        F4 k = a * (1.0f / 255.0f);
+        k[0] = 1.0f;
+        out[x].v = p * k;
       }
     }
   }
@@ -350,57 +398,98 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
 }
 
 // Adds one placement's premultiplied samples for the pixels [x0, x1) of
-// destination row y into acc (indexed from box.left).
-// Marks in `reached` the pixels whose sample point fell inside the source's
-// support.
-void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
-                   std::array<float, 4>* acc, uint8_t* reached) {
+// destination row y into acc (indexed from box.left). Marks in `reached` the
+// pixels whose sample point fell inside the source's support.
+template <bool kBilinear, bool kAffine>
+void AccumulateRowT(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                    Px* acc, uint8_t* reached) {
   const PremulSource& s = *job.src;
-  const double yc = y + 0.5;
   const auto& m = p.inv.m;
-  for (int32_t x = x0; x < x1; ++x) {
-    const double c = x + 0.5;
-    double u = c * m[0][0] + yc * m[1][0] + m[2][0];
-    double v = c * m[0][1] + yc * m[1][1] + m[2][1];
-    if (!p.affine) {
-      const double w = c * m[0][2] + yc * m[1][2] + m[2][2];
-      if (!(w > 0)) continue;
-      u /= w;
-      v /= w;
-    }
-    std::array<float, 4>& out = acc[x - job.box.left];
-    if (job.bilinear) {
-      // Padded coordinates of the sample point between pixel centres: the
-      // source pixel i has its centre at i + 0.5 and padded index i + 1.
-      const double fx = u + 0.5, fy = v + 0.5;
-      if (!(fx >= 0 && fx < s.width + 1 && fy >= 0 && fy < s.height + 1)) continue;
-      reached[x - job.box.left] = 1;
-      const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
-      const float wx = static_cast<float>(fx - ix), wy = static_cast<float>(fy - iy);
-      const auto& p00 = s.at(ix, iy);
-      const auto& p10 = s.at(ix + 1, iy);
-      const auto& p01 = s.at(ix, iy + 1);
-      const auto& p11 = s.at(ix + 1, iy + 1);
-      const float w00 = (1 - wx) * (1 - wy), w10 = wx * (1 - wy);
-      const float w01 = (1 - wx) * wy, w11 = wx * wy;
-      for (int k = 0; k < 4; ++k) {
-        out[k] += w00 * p00[k] + w10 * p10[k] + w01 * p01[k] + w11 * p11[k];
-      }
+  const double yc = y + 0.5, c0 = x0 + 0.5;
+  // Homogeneous source coordinates at the centre of pixel x0, and their
+  // steps per destination pixel. Bilinear works in padded coordinates
+  // shifted by half a pixel: source pixel i has its centre at i + 0.5 and
+  // padded index i + 1, so a sample at padded f blends pixels floor(f) and
+  // floor(f) + 1.
+  const double shift = kBilinear ? 0.5 : 0.0;
+  double u = c0 * m[0][0] + yc * m[1][0] + m[2][0];
+  double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
+  double w = kAffine ? 1.0 : c0 * m[0][2] + yc * m[1][2] + m[2][2];
+  const double du = m[0][0], dv = m[0][1], dw = m[0][2];
+  const double limit_u = kBilinear ? s.width + 1 : s.width;
+  const double limit_v = kBilinear ? s.height + 1 : s.height;
+  Px* out = acc + (x0 - job.box.left);
+  uint8_t* hit = reached + (x0 - job.box.left);
+  for (int32_t x = x0; x < x1; ++x, ++out, ++hit, u += du, v += dv, w += dw) {
+    double fx, fy;
+    if constexpr (kAffine) {
+      fx = u + shift;
+      fy = v + shift;
     } else {
-      if (!(u >= 0 && u < s.width && v >= 0 && v < s.height)) continue;
-      reached[x - job.box.left] = 1;
-      const auto& q = s.at(static_cast<int32_t>(u) + 1, static_cast<int32_t>(v) + 1);
-      for (int k = 0; k < 4; ++k) out[k] += q[k];
+      if (!(w > 0)) continue;
+      fx = u / w + shift;
+      fy = v / w + shift;
+    }
+    if (!(fx >= 0 && fx < limit_u && fy >= 0 && fy < limit_v)) continue;
+    *hit = 1;
+    const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
+    if constexpr (kBilinear) {
+      const float wx = static_cast<float>(fx - ix), wy = static_cast<float>(fy - iy);
+      const Px* top = &s.px[static_cast<size_t>(iy) * (s.width + 2) + ix];
+      const Px* bottom = top + (s.width + 2);
+      // Lerps rather than four weights: a zero weight reproduces a pixel exactly.
+      const F4 t = top[0].v + (top[1].v - top[0].v) * wx;
+      const F4 b = bottom[0].v + (bottom[1].v - bottom[0].v) * wx;
+      out->v += t + (b - t) * wy;
+    } else {
+      out->v += s.at(ix + 1, iy + 1);
     }
   }
 }
 
-void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1,
-                  const std::array<float, 4>* acc, const uint8_t* reached, PF_EffectWorld& dst) {
+void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                   Px* acc, uint8_t* reached) {
+  if (job.bilinear) {
+    p.affine ? AccumulateRowT<true, true>(job, p, y, x0, x1, acc, reached)
+             : AccumulateRowT<true, false>(job, p, y, x0, x1, acc, reached);
+  } else {
+    p.affine ? AccumulateRowT<false, true>(job, p, y, x0, x1, acc, reached)
+             : AccumulateRowT<false, false>(job, p, y, x0, x1, acc, reached);
+  }
+}
+
+// Source over destination, both straight alpha: the case every piece takes.
+void CompositeRowInFrontStraight(const TransformJob& job, int32_t x0, int32_t x1, const Px* acc,
+                                 PF_Pixel* row) {
+  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
+  const F4 top{255.0f, 255.0f, 255.0f, 255.0f};
+  for (int32_t x = x0; x < x1; ++x) {
+    const F4 s = acc[x - job.box.left].v;
+    if (s[0] <= 0) continue;  // nothing in front: the destination stays as it is
+    PF_Pixel& d = row[x];
+    const F4 dv = LoadPixel(d);
+    const float as = s[0] * k;
+    const float t = dv[0] * (1.0f / 255.0f) * (1 - as);  // destination's share of the result
+    const float ao = as + t;
+    const float inv = 1.0f / ao;
+    // Straight colour = (source premultiplied + destination premultiplied
+    // × (1 − source alpha)) / result alpha, in 0..255.
+    F4 out = s * (k * 255.0f * inv) + dv * (t * inv);
+    out[0] = ao * 255.0f;
+    StorePixel(out < top ? out : top, d);  // float error may overshoot 255 slightly
+  }
+}
+
+void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, const Px* acc,
+                  const uint8_t* reached, PF_EffectWorld& dst) {
   PF_Pixel* row = RowOf(dst, y);
+  if (job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied) {
+    CompositeRowInFrontStraight(job, x0, x1, acc, row);
+    return;
+  }
   const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
   for (int32_t x = x0; x < x1; ++x) {
-    const std::array<float, 4>& s = acc[x - job.box.left];
+    const F4 s = acc[x - job.box.left].v;
     // Nothing in front: unchanged (COPY: outside the source's reach).
     if (job.xfer == PF_Xfer_COPY ? !reached[x - job.box.left] : s[0] <= 0) continue;
     const float as = s[0] * k;
@@ -610,7 +699,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
 
   const PremulSource premul = MakePremulSource(src, job.premultiplied);
   job.src = &premul;
-  std::vector<std::array<float, 4>> acc(static_cast<size_t>(job.box.width()));
+  std::vector<Px> acc(static_cast<size_t>(job.box.width()));
   std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
   std::vector<std::pair<int32_t, int32_t>> spans;
   for (int32_t y = job.box.top; y < job.box.bottom; ++y) {
@@ -631,7 +720,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
     }
     if (x1 <= x0) continue;
     std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
-              std::array<float, 4>{0, 0, 0, 0});
+              Px{F4{0, 0, 0, 0}});
     std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
     for (size_t i = 0; i < job.placements.size(); ++i) {
       if (spans[i].first < spans[i].second) {
