@@ -199,8 +199,11 @@ int Render(const Arguments& a) {
 
   const bool terminal = ::isatty(STDERR_FILENO) != 0;
   std::size_t shown = 0;
+  double shown_at = -1;
   auto progress = [&](const cli::RenderProgress& p) {
-    if (!terminal) return;
+    // At most ten updates a second, and always the last one.
+    if (!terminal || (p.seconds - shown_at < 0.1 && p.done < p.total)) return;
+    shown_at = p.seconds;
     const std::string line = cli::FormatProgress(p);
     std::fprintf(stderr, "\r%s%*s", line.c_str(),
                  static_cast<int>(shown > line.size() ? shown - line.size() : 0), "");

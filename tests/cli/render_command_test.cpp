@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,8 @@
 #include "vantrel/cli/contact_sheet.h"
 #include "vantrel/cli/raster.h"
 #include "vantrel/cli/render_job.h"
+#include "vantrel/cli/scene_file.h"
+#include "vantrel/host/module_loader.h"
 
 namespace vantrel::cli {
 namespace {
@@ -221,6 +224,32 @@ TEST(ControlsCommand, ListsEveryControlWithItsRange) {
        {"Delay (frames)", "None|Reverse|Random|Increment", "-100 to 100", "Evaluate Tangents"}) {
     EXPECT_NE(r.output.find(expected), std::string::npos) << expected;
   }
+}
+
+// A render told to stop hands out no further frame, reports the interruption,
+// and leaves only complete files.
+TEST(RenderScene, StopsBetweenFramesAndLeavesOnlyCompleteFiles) {
+  const auto module = host::LoadedModule::Load(VANTREL_MODULE_PATH);
+  const SceneFile scene = ReadSceneFile(Example("07-separation-guide"), testing::ModuleControls());
+  RenderRequest request;
+  request.frames = ParseFrameList("", scene.scene.comp.duration_frames);
+  request.resolution = host::Resolution::kQuarter;
+  request.out_dir = testing::FreshWorkDir("stop") / "out";
+  request.jobs = 1;
+  std::atomic<bool> stop{false};
+  const RenderReport report = RenderScene(
+      *module, scene.scene, request, [&](const RenderProgress&) { stop = true; }, &stop);
+  EXPECT_TRUE(report.interrupted);
+  EXPECT_GE(report.frames_written, 1);
+  EXPECT_LT(report.frames_written, static_cast<int>(request.frames.size()));
+  EXPECT_TRUE(report.contact_sheet.empty());
+  int files = 0;
+  for (const auto& e : fs::directory_iterator(request.out_dir)) {
+    EXPECT_EQ(e.path().extension(), ".png") << e.path();
+    EXPECT_EQ(ReadPng(e.path()).width, 320);
+    ++files;
+  }
+  EXPECT_EQ(files, report.frames_written);
 }
 
 }  // namespace
