@@ -2,6 +2,7 @@
 # Installs what the build needs, builds the vantrel command and the module,
 # and renders the first example at half resolution into out/preview, with its
 # contact sheet at out/preview/contact.png.
+# VANTREL_BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +14,9 @@ else
   ./scripts/setup.sh
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build --target vantrel vantrel_module
+build="${VANTREL_BUILD_DIR:-build}"
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target vantrel vantrel_module
 
-./build/cli/vantrel render examples/01-title-slide.json --resolution half --out out/preview
+"$build/cli/vantrel" render examples/01-title-slide.json --resolution half --out out/preview
 echo "contact sheet: out/preview/contact.png"

@@ -2,6 +2,7 @@
 # Installs what the build needs, builds everything (the Linux module, the
 # Windows module when mingw-w64 is present, the stand-in host, the vantrel
 # command and the tests) and runs every test.
+# VANTREL_BUILD_DIR picks the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,7 @@ else
   ./scripts/setup.sh
 fi
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+build="${VANTREL_BUILD_DIR:-build}"
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
