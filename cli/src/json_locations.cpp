@@ -4,10 +4,19 @@
 
 namespace vantrel::cli {
 
+namespace {
+
+// A UTF-8 byte order mark, which the JSON parser skips and editors do not show.
+std::size_t SkipByteOrderMark(std::string_view text) {
+  return text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+}  // namespace
+
 TextPosition PositionOf(std::string_view text, std::size_t offset) {
   TextPosition p;
   offset = std::min(offset, text.size());
-  for (std::size_t i = 0; i < offset; ++i) {
+  for (std::size_t i = SkipByteOrderMark(text); i < offset; ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c == '\n') {
       ++p.line;
@@ -40,6 +49,7 @@ class Scanner {
   explicit Scanner(std::string_view text) : text_(text) {}
 
   std::map<std::string, JsonLocation> Run() {
+    pos_ = SkipByteOrderMark(text_);
     Value("", std::string::npos);
     return std::move(found_);
   }

@@ -179,8 +179,10 @@ RenderReport RenderScene(const host::LoadedModule& module, const host::Scene& sc
                          const std::atomic<bool>* stop) {
   RenderReport report;
   if (request.frames.empty()) return report;
-  fs::create_directories(request.out_dir);
+  // The renderer lays out the text and runs the module's set-up first, so
+  // that a font or module that fails leaves no output folder behind.
   const host::FrameRenderer renderer(module, scene);
+  fs::create_directories(request.out_dir);
 
   // The frames the contact sheet shows are kept in memory as they render.
   std::map<int, Raster> kept;

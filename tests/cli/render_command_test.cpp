@@ -217,6 +217,25 @@ TEST(RenderCommand, AModuleThatCannotBeLoadedIsAnError) {
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
+TEST(RenderCommand, AFontFileThatIsNoFontIsAnErrorAndWritesNothing) {
+  const fs::path dir = testing::FreshWorkDir("bad-font");
+  testing::WriteText(dir / "broken.ttf", "not a font");
+  testing::WriteText(dir / "scene.json", R"({"layer": {"font": "broken.ttf"}})");
+  const testing::CommandResult r = testing::RunVantrel("render '" + (dir / "scene.json").string() +
+                                                       "' --out '" + (dir / "out").string() + "'");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("broken.ttf"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(CheckCommand, SummarisesAGoodScene) {
+  const testing::CommandResult r =
+      testing::RunVantrel("check '" + Example("03-random-seed").string() + "'");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("1280x720, 40 frames at 30/1 fps, 4 controls set"), std::string::npos)
+      << r.output;
+}
+
 TEST(ControlsCommand, ListsEveryControlWithItsRange) {
   const testing::CommandResult r = testing::RunVantrel("controls");
   ASSERT_EQ(r.exit_code, 0) << r.output;

@@ -111,6 +111,9 @@ TEST(SceneFile, NamesTheLineAndColumnOfTheOffendingValue) {
             "\"white\"");
   EXPECT_EQ(RefusalOf("{\"effect\": {\"Enable Range Guide\": 1}}"),
             "scene.json:1:35: \"Enable Range Guide\" must be true or false; found 1");
+  // A byte order mark is not a column.
+  EXPECT_EQ(RefusalOf("\xEF\xBB\xBF{\"layer\": {\"size\": \"big\"}}"),
+            "scene.json:1:20: \"size\" must be a number; found \"big\"");
   // Columns count characters, not bytes.
   EXPECT_EQ(RefusalOf("{\"layer\": {\"text\": \"é\", \"size\": -1}}"),
             "scene.json:1:33: \"size\" must be from 1 to 2000; found -1");
