@@ -71,7 +71,8 @@ std::unique_ptr<LoadedModule> LoadedModule::Load(const std::filesystem::path& pa
   if (file.format != ModuleFile::Format::kPe) {
     throw HostError(name + ": a Linux module: load it with the Linux build of the host");
   }
-  HMODULE library = LoadLibraryW(path.wstring().c_str());
+  // A bare file name would make LoadLibrary search the system paths.
+  HMODULE library = LoadLibraryW(std::filesystem::absolute(path).wstring().c_str());
   if (!library) {
     throw HostError(name + ": cannot be loaded (Windows error " + std::to_string(GetLastError()) +
                     ")");
