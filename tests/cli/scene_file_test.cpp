@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "test_support.h"
+#include "vantrel/cli/json_locations.h"
 
 namespace vantrel::cli {
 namespace {
@@ -183,6 +184,42 @@ TEST_P(SceneRefusal, TheRenderCommandWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(BadScenes, SceneRefusal, ::testing::ValuesIn(kBadScenes),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Strings holding quotes, braces, commas and slashes must not shift the
+// positions of what follows them.
+TEST(JsonLocations, FindEveryValueAndKeyPastTrickyStrings) {
+  const std::string text =
+      "{\"a/b\": \"x\\\"},[\", \"list\": [1, {\"k~\": [true, null]}],\n \"\\u00e9\": -2.5e3}";
+  const auto where = LocateJsonValues(text);
+  auto value_at = [&](const std::string& pointer) {
+    return text.substr(where.at(pointer).value_offset, 4);
+  };
+  EXPECT_EQ(where.at("").value_offset, 0u);
+  EXPECT_EQ(value_at("/a~1b"), "\"x\\\"");
+  EXPECT_EQ(text.substr(where.at("/a~1b").key_offset, 5), "\"a/b\"");
+  EXPECT_EQ(value_at("/list/0"), "1, {");
+  EXPECT_EQ(where.at("/list/0").key_offset, std::string::npos);
+  EXPECT_EQ(value_at("/list/1/k~0/0"), "true");
+  EXPECT_EQ(value_at("/list/1/k~0/1"), "null");
+  EXPECT_EQ(value_at("/\u00e9"), "-2.5");  // keys are decoded
+  const TextPosition p = PositionOf(text, where.at("/\u00e9").key_offset);
+  EXPECT_EQ(p.line, 2);
+  EXPECT_EQ(p.column, 2);
+}
+
+TEST(SceneFile, ReadsFrameRatesAndRefusesWhatIsNotOne) {
+  EXPECT_EQ(Parse(R"({"composition": {"fps": "24000/1001"}})").scene.comp.fps_num, 24000);
+  EXPECT_EQ(Parse(R"({"composition": {"fps": 25}})").scene.comp.fps_den, 1);
+  EXPECT_EQ(Parse(R"({"composition": {"fps": 59.94}})").scene.comp.fps_num, 60000);
+  EXPECT_EQ(RefusalOf(R"({"composition": {"fps": "0/1"}})"),
+            "scene.json:1:25: \"fps\" must be a frame rate such as 30, 29.97 or "
+            "\"30000/1001\"; found \"0/1\"");
+  EXPECT_EQ(RefusalOf(R"({"composition": {"pixel_aspect": 0.9}})"),
+            "scene.json:1:34: only square pixels are supported; expected \"pixel_aspect\": 1; "
+            "found 0.9");
+  EXPECT_EQ(RefusalOf(R"({"composition": {"duration": 2.5}})"),
+            "scene.json:1:30: \"duration\" (frames) must be a whole number; found 2.5");
+}
 
 TEST(SceneFile, AMissingSceneFileIsNamed) {
   try {
