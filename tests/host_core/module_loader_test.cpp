@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <random>
 
 #include "test_images.h"
 #include "vantrel/host/session.h"
@@ -75,6 +76,32 @@ TEST(ElfSection, RefusesMissingSectionsAndDamagedImages) {
       ReadElfSection(prefix, kPiplElfSection);
       ADD_FAILURE() << "a cut at " << n << " of " << image.size() << " bytes was accepted";
     } catch (const HostError&) {
+    }
+  }
+}
+
+// Random damage to the ELF header and the section header table: a result or a
+// HostError, nothing else. Case i is seeded with i.
+TEST(ElfSection, RandomDamageNeverEscapesAsAnythingButHostError) {
+  const std::vector<uint8_t> image = FileBytes(PROBE_PATH);
+  ASSERT_GT(image.size(), 64u);
+  uint64_t table = 0;
+  for (int i = 7; i >= 0; --i) table = table << 8 | image[0x28 + i];
+  ASSERT_LT(table, image.size());
+  for (uint32_t i = 0; i < 3000; ++i) {
+    std::mt19937 random(i);
+    std::vector<uint8_t> damaged = image;
+    const int changes = 1 + static_cast<int>(random() % 4);
+    for (int c = 0; c < changes; ++c) {
+      const std::size_t at =
+          random() % 2 ? random() % 64 : table + random() % (image.size() - table);
+      damaged[at] = static_cast<uint8_t>(random());
+    }
+    try {
+      ParsePipl(ReadElfSection(damaged, kPiplElfSection));
+    } catch (const HostError&) {
+    } catch (...) {
+      ADD_FAILURE() << "case " << i << " threw something other than HostError";
     }
   }
 }

@@ -185,7 +185,12 @@ std::vector<uint8_t> ReadElfSection(std::span<const uint8_t> image, const std::s
   if (h.section_offset == 0 || h.section_count == 0)
     throw HostError("ELF file has no section headers");
   if (h.section_entry_size < 64) throw HostError("ELF section header size too small");
-  // Bound the count by the file size before looping over it.
+  // Bound the count by the file size before looping over it (and before the
+  // table's size can overflow).
+  if (h.section_count > image.size() / h.section_entry_size) {
+    throw HostError("ELF image: " + std::to_string(h.section_count) +
+                    " section headers cannot fit in the file");
+  }
   r.Require(h.section_offset, h.section_count * h.section_entry_size, "section header table");
   if (h.names_index >= h.section_count)
     throw HostError("ELF section name table index out of range");
