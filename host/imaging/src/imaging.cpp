@@ -500,6 +500,12 @@ void CompositeRowInFrontStraight(const TransformJob& job, int32_t x0, int32_t x1
     const F4 s = acc[x - job.box.left].v;
     if (s[0] <= 0) continue;  // nothing in front: the destination stays as it is
     PF_Pixel& d = row[x];
+    if (d.alpha == 0) {  // onto transparent (most of a cleared frame): the source alone
+      F4 out = s * (255.0f / s[0]);
+      out[0] = s[0] * k * 255.0f;
+      StorePixel(out < top ? out : top, d);
+      continue;
+    }
     const F4 dv = LoadPixel(d);
     const float as = s[0] * k;
     const float t = dv[0] * (1.0f / 255.0f) * (1 - as);  // destination's share of the result
