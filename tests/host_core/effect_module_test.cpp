@@ -93,6 +93,7 @@ TEST_F(EffectModule, InspectionShowsResourceRunTimeAgreementAndControls) {
   EXPECT_THAT(text,
               HasSubstr("  Vantrel, v1.3\n  Delay's text transformations per character/word.\n"));
   EXPECT_THAT(text, HasSubstr("num_params 24, 23 controls declared"));
+  EXPECT_THAT(text, HasSubstr("in Premiere Pro: PF_Err_NONE, pixel formats: clear, add bgra"));
   EXPECT_THAT(text, HasSubstr("Strict host: no violations"));
   EXPECT_EQ(DeclaredControls(path_).size(), 23u);
 }

@@ -17,6 +17,8 @@ std::string Format(const char* format, auto... args) {
   return text;
 }
 
+constexpr A_long kPremiereId = 0x50724D72;  // 'PrMr'
+
 std::string Hex32(uint32_t value) { return Format("0x%08X", value); }
 
 struct FlagName {
@@ -306,6 +308,23 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
   out << "\nPF_Cmd_PARAMS_SETUP: " << ErrorName(err) << ", num_params " << params.num_params << ", "
       << session.declared_params().size() << " controls declared\n";
   if (!session.declared_params().empty()) out << FormatControls(session.declared_params());
+
+  // Premiere Pro is told the pixel formats during its own global set-up; a
+  // separate session keeps its suite calls out of the log above.
+  {
+    Session premiere;
+    PF_InData premiere_in = premiere.MakeInData();
+    premiere_in.appl_id = kPremiereId;
+    PF_OutData premiere_out{};
+    err = premiere.Call(module.entry(), PF_Cmd_GLOBAL_SETUP, &premiere_in, &premiere_out, nullptr,
+                        nullptr);
+    out << "\nPF_Cmd_GLOBAL_SETUP in Premiere Pro: " << ErrorName(err) << ", pixel formats: ";
+    const auto& formats = premiere.pixel_format_log();
+    if (formats.empty()) out << "none declared";
+    for (std::size_t i = 0; i < formats.size(); ++i) out << (i ? ", " : "") << formats[i];
+    out << "\n";
+    for (const std::string& v : premiere.violations()) session.AddViolation("Premiere Pro: " + v);
+  }
 
   const auto log = session.suites().AcquireLog();
   out << "\nSuites acquired:";
