@@ -620,15 +620,18 @@ PF_Err Fill(PF_EffectWorld& world, const PF_Pixel* color, const PF_Rect* rect) {
   const PF_Pixel value = color ? *color : PF_Pixel{0, 0, 0, 0};
   const IRect r = Intersect(RectOr(rect, world), WholeOf(world));
   if (r.empty()) return PF_Err_NONE;
-  // One row is filled pixel by pixel (or by memset for zero bytes), the
-  // others are copies of it: frame-sized clears run at memory speed.
   const size_t bytes = static_cast<size_t>(r.width()) * 4;
   PF_Pixel* first = RowOf(world, r.top) + r.left;
   if (value.alpha == 0 && value.red == 0 && value.green == 0 && value.blue == 0) {
-    std::memset(first, 0, bytes);
-  } else {
-    std::fill(first, first + r.width(), value);
+    if (static_cast<size_t>(world.rowbytes) == bytes) {  // whole rows, back to back
+      std::memset(first, 0, bytes * static_cast<size_t>(r.height()));
+    } else {
+      for (int32_t y = r.top; y < r.bottom; ++y) std::memset(RowOf(world, y) + r.left, 0, bytes);
+    }
+    return PF_Err_NONE;
   }
+  // Other colours: one row pixel by pixel, the others copies of it.
+  std::fill(first, first + r.width(), value);
   for (int32_t y = r.top + 1; y < r.bottom; ++y)
     std::memcpy(RowOf(world, y) + r.left, first, bytes);
   return PF_Err_NONE;
