@@ -123,7 +123,8 @@ class SuiteRegistry {
   // AcquireSuite of this suite succeeds but hands back a null table.
   void HandBackNull(std::string name, int32_t version = -1);
 
-  // Called by SPBasicSuite.
+  // Called by SPBasicSuite. Acquire sets *suite to the table, or to null with
+  // a non-zero result ('S!Fd') for a refused or unknown suite.
   SPErr Acquire(const char* name, int32_t version, const void** suite);
   SPErr Release(const char* name, int32_t version);
 
@@ -207,8 +208,11 @@ class Session {
   PF_Err Call(PF_EntryPointFunc entry, PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
               PF_ParamDef* params[], PF_LayerDef* output);
 
-  // Protocol violations seen so far (leaks, double disposes, stale handles,
-  // unknown suites, ...), in order.
+  // Protocol violations seen so far, in order: suites or owned handles still
+  // held when a call returns, double disposes, releases of suites not held,
+  // bad callback arguments, text cut to fit a buffer. Asking for a suite the
+  // host does not offer is a refusal (see SuiteRegistry::AcquireLog), not a
+  // violation.
   std::vector<std::string> violations() const;
   void AddViolation(std::string what);
   void ClearViolations();
