@@ -376,6 +376,32 @@ TEST(Transform, MotionBlurSampleCountFollowsTheMotionLength) {
   EXPECT_EQ(MotionBlurSampleCount(std::nan("")), kMaxMotionBlurSamples);
 }
 
+TEST(Transform, MatricesAreHomogeneous) {
+  // m, 2·m and −m describe the same mapping (the last one has W < 0).
+  std::mt19937 rng(4);
+  Image src(11, 7);
+  testing::RandomFill(src, rng);
+  const M3 m = Mul(Scale(1.3, 0.9), Translate(5.25, 3.5));
+  M3 twice = m, negated = m;
+  for (auto& row : twice.m)
+    for (double& v : row) v *= 2;
+  for (auto& row : negated.m)
+    for (double& v : row) v = -v;
+  Image a(24, 16), b(24, 16), c(24, 16);
+  ASSERT_EQ(Transform(src, a, {m}), PF_Err_NONE);
+  ASSERT_EQ(Transform(src, b, {twice}), PF_Err_NONE);
+  ASSERT_EQ(Transform(src, c, {negated}), PF_Err_NONE);
+  int drawn = 0;
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 24; ++x) {
+      drawn += a.at(x, y).alpha != 0;
+      ASSERT_TRUE(Same(a.at(x, y), b.at(x, y))) << x << "," << y;
+      ASSERT_TRUE(Same(a.at(x, y), c.at(x, y))) << x << "," << y;
+    }
+  }
+  EXPECT_GT(drawn, 40);
+}
+
 TEST(Transform, SingularPlacementDrawsNothing) {
   Image src(4, 4), dst(8, 8);
   PF_EffectWorld s = src.AsWorld();

@@ -194,6 +194,17 @@ bool Invert(const Mat3& a, Mat3& out) {
   return IsFinite(out);
 }
 
+// Divides an affine matrix (last column (0, 0, w), w != 0) by w, so that W
+// is 1 everywhere. Returns whether the matrix is affine.
+bool NormalizeAffine(Mat3& a) {
+  if (a.m[0][2] != 0 || a.m[1][2] != 0 || a.m[2][2] == 0) return false;
+  const double k = 1.0 / a.m[2][2];
+  for (auto& row : a.m) {
+    for (double& v : row) v *= k;
+  }
+  return true;
+}
+
 // Maps (x, y) by a row-vector matrix; false when the point goes to or
 // behind infinity (W <= 0).
 bool MapPoint(const Mat3& a, double x, double y, double& ox, double& oy) {
@@ -317,16 +328,8 @@ bool MakePlacement(const Mat3& given, bool src2dst, double lo_u, double hi_u, do
     p.inv = given;
     have_fwd = Invert(given, fwd);
   }
-  if (p.inv.m[0][2] == 0 && p.inv.m[1][2] == 0 && p.inv.m[2][2] != 0) {
-    // Affine up to a constant W: fold W into the matrix.
-    const double k = 1.0 / p.inv.m[2][2];
-    for (auto& row : p.inv.m) {
-      for (double& v : row) v *= k;
-    }
-    p.affine = true;
-  } else {
-    p.affine = false;
-  }
+  p.affine = NormalizeAffine(p.inv);
+  if (have_fwd) NormalizeAffine(fwd);
 
   p.box = {-kHuge, -kHuge, kHuge, kHuge};  // unbounded unless the corners say otherwise
   if (!have_fwd) return true;
@@ -698,7 +701,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   int samples = 1;
   if (count == 2) {
     double motion = 0;
-    Mat3 fwd[2];
+    Mat3 fwd[2] = {};
     bool ok = true;
     for (int i = 0; i < 2; ++i) {
       if (src2dst) {
@@ -706,6 +709,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
       } else {
         ok = ok && Invert(given[i], fwd[i]);
       }
+      NormalizeAffine(fwd[i]);
     }
     const double us[2] = {0.0, static_cast<double>(src.width)};
     const double vs[2] = {0.0, static_cast<double>(src.height)};
