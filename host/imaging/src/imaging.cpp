@@ -404,34 +404,33 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
 // to *out: bilinear between (ix, iy) and (ix + 1, iy + 1), or the one pixel
 // (ix + 1, iy + 1) for nearest.
 template <bool kBilinear>
-inline void Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy, Px* out) {
+inline F4 Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy) {
   const Px* top = &s.px[static_cast<size_t>(iy) * (s.width + 2) + ix];
   if constexpr (kBilinear) {
     const Px* bottom = top + (s.width + 2);
     // Lerps rather than four weights: a zero fraction reproduces a pixel exactly.
     const F4 t = top[0].v + (top[1].v - top[0].v) * wx;
     const F4 b = bottom[0].v + (bottom[1].v - bottom[0].v) * wx;
-    out->v += t + (b - t) * wy;
+    return t + (b - t) * wy;
   } else {
     (void)wx;
     (void)wy;
-    out->v += top[(s.width + 2) + 1].v;
+    return top[(s.width + 2) + 1].v;
   }
 }
 
-// Adds one placement's premultiplied samples for the pixels [x0, x1) of
-// destination row y into acc (indexed from box.left). Marks in `reached` the
-// pixels whose sample point fell inside the source's support.
+// Walks the pixels [x0, x1) of destination row y through one placement and
+// calls sink(x, sample) for each pixel whose sample point falls inside the
+// source's support, with the premultiplied sample (channels in 0..255).
 //
 // Source coordinates are tracked per destination pixel in padded source
 // pixels: source pixel i has its centre at i + 0.5 and padded index i + 1.
 // Bilinear shifts by half a pixel, so that a sample at padded f blends
 // pixels floor(f) and floor(f) + 1; nearest takes pixel floor(f) + 1 of the
 // unshifted coordinate.
-template <bool kBilinear, bool kAffine>
-void AccumulateRowT(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
-                    Px* acc, uint8_t* reached) {
-  const PremulSource& s = *job.src;
+template <bool kBilinear, bool kAffine, class Sink>
+void WalkRow(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+             Sink&& sink) {
   const auto& m = p.inv.m;
   const double yc = y + 0.5, c0 = x0 + 0.5;
   const double shift = kBilinear ? 0.5 : 0.0;
@@ -440,8 +439,6 @@ void AccumulateRowT(const TransformJob& job, const Placement& p, int32_t y, int3
   const double du = m[0][0], dv = m[0][1];
   const int32_t limit_u = kBilinear ? s.width + 1 : s.width;
   const int32_t limit_v = kBilinear ? s.height + 1 : s.height;
-  Px* out = acc + (x0 - job.box.left);
-  uint8_t* hit = reached + (x0 - job.box.left);
 
   if constexpr (kAffine) {
     // 32.32 fixed point: exact for whole-pixel steps, and drifts by less
@@ -458,14 +455,13 @@ void AccumulateRowT(const TransformJob& job, const Placement& p, int32_t y, int3
       const uint64_t lim_u = static_cast<uint64_t>(limit_u) << 32;
       const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
       constexpr float kFrac = 1.0f / 16777216.0f;  // 2^-24: the top 24 bits of the fraction
-      for (int32_t x = x0; x < x1; ++x, ++out, ++hit, fu += fdu, fv += fdv) {
+      for (int32_t x = x0; x < x1; ++x, fu += fdu, fv += fdv) {
         // Negative coordinates wrap to huge unsigned values and fail too.
         if (static_cast<uint64_t>(fu) >= lim_u || static_cast<uint64_t>(fv) >= lim_v) continue;
-        *hit = 1;
         const float wx = static_cast<float>(static_cast<uint32_t>(fu) >> 8) * kFrac;
         const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
-        Tap<kBilinear>(s, static_cast<int32_t>(fu >> 32), static_cast<int32_t>(fv >> 32), wx, wy,
-                       out);
+        sink(x, Tap<kBilinear>(s, static_cast<int32_t>(fu >> 32), static_cast<int32_t>(fv >> 32),
+                               wx, wy));
       }
       return;
     }
@@ -473,63 +469,73 @@ void AccumulateRowT(const TransformJob& job, const Placement& p, int32_t y, int3
 
   double w = kAffine ? 1.0 : c0 * m[0][2] + yc * m[1][2] + m[2][2];
   const double dw = kAffine ? 0.0 : m[0][2];
-  for (int32_t x = x0; x < x1; ++x, ++out, ++hit, u += du, v += dv, w += dw) {
+  for (int32_t x = x0; x < x1; ++x, u += du, v += dv, w += dw) {
     if (!(w > 0)) continue;
     const double fx = u / w + shift, fy = v / w + shift;
     if (!(fx >= 0 && fx < limit_u && fy >= 0 && fy < limit_v)) continue;
-    *hit = 1;
     const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
-    Tap<kBilinear>(s, ix, iy, static_cast<float>(fx - ix), static_cast<float>(fy - iy), out);
+    sink(x, Tap<kBilinear>(s, ix, iy, static_cast<float>(fx - ix), static_cast<float>(fy - iy)));
   }
 }
 
+// WalkRow with the quality and the matrix kind chosen at run time.
+template <class Sink>
+void WalkRowAny(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                Sink&& sink) {
+  const PremulSource& s = *job.src;
+  if (job.bilinear) {
+    p.affine ? WalkRow<true, true>(s, p, y, x0, x1, sink)
+             : WalkRow<true, false>(s, p, y, x0, x1, sink);
+  } else {
+    p.affine ? WalkRow<false, true>(s, p, y, x0, x1, sink)
+             : WalkRow<false, false>(s, p, y, x0, x1, sink);
+  }
+}
+
+// Adds one placement's samples of row y into acc (indexed from box.left)
+// and marks in `reached` the pixels that the source reaches.
 void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
                    Px* acc, uint8_t* reached) {
-  if (job.bilinear) {
-    p.affine ? AccumulateRowT<true, true>(job, p, y, x0, x1, acc, reached)
-             : AccumulateRowT<true, false>(job, p, y, x0, x1, acc, reached);
-  } else {
-    p.affine ? AccumulateRowT<false, true>(job, p, y, x0, x1, acc, reached)
-             : AccumulateRowT<false, false>(job, p, y, x0, x1, acc, reached);
-  }
+  Px* a = acc - job.box.left;
+  uint8_t* r = reached - job.box.left;
+  WalkRowAny(job, p, y, x0, x1, [a, r](int32_t x, F4 sample) {
+    a[x].v += sample;
+    r[x] = 1;
+  });
 }
 
-// Source over destination, both straight alpha: the case every piece takes.
-void CompositeRowInFrontStraight(const TransformJob& job, int32_t x0, int32_t x1, const Px* acc,
-                                 PF_Pixel* row) {
-  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
+// Source over destination, both straight alpha, for one pixel: the case
+// every piece takes. `s` is the premultiplied sample (0..255), k scales it
+// to coverage in 0..1 (opacity and the motion-blur average).
+inline void OverStraight(F4 s, float k, PF_Pixel& d) {
   const F4 top{255.0f, 255.0f, 255.0f, 255.0f};
-  for (int32_t x = x0; x < x1; ++x) {
-    const F4 s = acc[x - job.box.left].v;
-    if (s[0] <= 0) continue;  // nothing in front: the destination stays as it is
-    PF_Pixel& d = row[x];
-    if (d.alpha == 0) {  // onto transparent (most of a cleared frame): the source alone
-      F4 out = s * (255.0f / s[0]);
-      out[0] = s[0] * k * 255.0f;
-      StorePixel(out < top ? out : top, d);
-      continue;
-    }
-    const F4 dv = LoadPixel(d);
-    const float as = s[0] * k;
-    const float t = dv[0] * (1.0f / 255.0f) * (1 - as);  // destination's share of the result
-    const float ao = as + t;
-    const float inv = 1.0f / ao;
-    // Straight colour = (source premultiplied + destination premultiplied
-    // × (1 − source alpha)) / result alpha, in 0..255.
-    F4 out = s * (k * 255.0f * inv) + dv * (t * inv);
-    out[0] = ao * 255.0f;
-    StorePixel(out < top ? out : top, d);  // float error may overshoot 255 slightly
+  if (s[0] <= 0) return;  // nothing in front: the destination stays as it is
+  if (d.alpha == 0) {     // onto transparent (most of a cleared frame): the source alone
+    F4 out = s * (255.0f / s[0]);
+    out[0] = s[0] * k * 255.0f;
+    StorePixel(out < top ? out : top, d);
+    return;
   }
+  const F4 dv = LoadPixel(d);
+  const float as = s[0] * k;
+  const float t = dv[0] * (1.0f / 255.0f) * (1 - as);  // destination's share of the result
+  const float ao = as + t;
+  const float inv = 1.0f / ao;
+  // Straight colour = (source premultiplied + destination premultiplied
+  // × (1 − source alpha)) / result alpha, in 0..255.
+  F4 out = s * (k * 255.0f * inv) + dv * (t * inv);
+  out[0] = ao * 255.0f;
+  StorePixel(out < top ? out : top, d);  // float error may overshoot 255 slightly
 }
 
 void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, const Px* acc,
                   const uint8_t* reached, PF_EffectWorld& dst) {
   PF_Pixel* row = RowOf(dst, y);
+  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
   if (job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied) {
-    CompositeRowInFrontStraight(job, x0, x1, acc, row);
+    for (int32_t x = x0; x < x1; ++x) OverStraight(acc[x - job.box.left].v, k, row[x]);
     return;
   }
-  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
   for (int32_t x = x0; x < x1; ++x) {
     const F4 s = acc[x - job.box.left].v;
     // Nothing in front: unchanged (COPY: outside the source's reach).
@@ -755,8 +761,21 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   std::vector<Px> acc(static_cast<size_t>(job.box.width()));
   std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
   std::vector<std::pair<int32_t, int32_t>> spans;
+  // One placement composited over straight alpha (every piece without
+  // motion blur): sample and composite in one pass, no accumulation row.
+  const bool direct =
+      job.placements.size() == 1 && job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
+  const float k_direct = job.coverage_scale * job.opacity / 255.0f;
   for (int32_t y = job.box.top; y < job.box.bottom; ++y) {
     if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    if (direct) {
+      const auto [x0, x1] = RowSpan(job, job.placements[0], y);
+      if (x0 >= x1) continue;
+      PF_Pixel* row = RowOf(dst, y);
+      WalkRowAny(job, job.placements[0], y, x0, x1,
+                 [row, k_direct](int32_t x, F4 sample) { OverStraight(sample, k_direct, row[x]); });
       continue;
     }
     // Spans of the placements and their union; the union is cleared before
