@@ -374,7 +374,6 @@ struct TransformJob {
   PF_TransferMode xfer;
   float opacity;       // 0..1
   bool premultiplied;  // worlds hold premultiplied alpha
-  PF_Field field;
 };
 
 // The destination pixels [x0, x1) of row y that one placement may reach
@@ -400,8 +399,8 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
   return {x0, x1};
 }
 
-// Adds the sample at padded source pixel (ix, iy) with fractions (wx, wy)
-// to *out: bilinear between (ix, iy) and (ix + 1, iy + 1), or the one pixel
+// The premultiplied sample at padded source pixel (ix, iy) with fractions
+// (wx, wy): bilinear between (ix, iy) and (ix + 1, iy + 1), or the one pixel
 // (ix + 1, iy + 1) for nearest.
 template <bool kBilinear>
 inline F4 Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy) {
@@ -697,7 +696,6 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   job.xfer = comp_mode.xfer;
   job.opacity = comp_mode.opacity / 255.0f;
   job.premultiplied = mode_flags == PF_MF_Alpha_PREMUL;
-  job.field = field;
   const double lo = job.bilinear ? -0.5 : 0.0;
   const double hi_u = job.bilinear ? src.width + 0.5 : src.width;
   const double hi_v = job.bilinear ? src.height + 0.5 : src.height;
