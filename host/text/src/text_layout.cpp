@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -19,9 +20,15 @@
 
 namespace vantrel::host {
 
-// Coverage masks by (downsample x num/den, downsample y num/den, world
+// Painted layer images by (downsample x num/den, downsample y num/den, world
 // width, height).
 using CoverageKey = std::tuple<A_long, A_u_long, A_long, A_u_long, A_long, A_long>;
+
+// The text drawn into a world of one size, rows packed (width pixels each).
+struct PaintedLayer {
+  int32_t width = 0, height = 0;
+  std::vector<PF_Pixel> pixels;
+};
 
 struct TextLayout::Data {
   std::string text;
@@ -29,10 +36,11 @@ struct TextLayout::Data {
   TextOutlineSet outlines;
   std::vector<GlyphBox> glyphs;
 
-  // Rasterised once per downsample and world size, shared by every frame
-  // and thread that draws this text afterwards.
+  // Rasterised and painted once per downsample and world size, shared by
+  // every frame and thread that draws this text afterwards: a later frame of
+  // unchanged text costs one copy of the layer.
   mutable std::mutex cache_mutex;
-  mutable std::map<CoverageKey, std::shared_ptr<const text::CoverageMask>> coverage;
+  mutable std::map<CoverageKey, std::shared_ptr<const PaintedLayer>> painted;
 };
 
 namespace {
@@ -371,22 +379,37 @@ const std::vector<GlyphBox>& TextLayout::Glyphs() const { return data_->glyphs; 
 
 void TextLayout::Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x,
                            PF_RationalScale ds_y) const {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
   const CoverageKey key{ds_x.num, ds_x.den, ds_y.num, ds_y.den, dst.width, dst.height};
-  std::shared_ptr<const text::CoverageMask> mask;
+  std::shared_ptr<const PaintedLayer> layer;
   {
     // Rasterising under the lock makes concurrent first frames wait for one
     // rasterisation instead of each doing its own.
     std::lock_guard lock(data_->cache_mutex);
-    auto it = data_->coverage.find(key);
-    if (it == data_->coverage.end()) {
-      if (data_->coverage.size() >= kMaxCachedMasks) data_->coverage.clear();
-      auto fresh = std::make_shared<const text::CoverageMask>(text::RasterizeCoverage(
-          data_->outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y), dst.width, dst.height));
-      it = data_->coverage.emplace(key, std::move(fresh)).first;
+    auto it = data_->painted.find(key);
+    if (it == data_->painted.end()) {
+      if (data_->painted.size() >= kMaxCachedMasks) data_->painted.clear();
+      auto fresh = std::make_shared<PaintedLayer>();
+      fresh->width = dst.width;
+      fresh->height = dst.height;
+      fresh->pixels.resize(static_cast<std::size_t>(dst.width) * dst.height);
+      PF_EffectWorld world{};
+      world.data = fresh->pixels.data();
+      world.width = dst.width;
+      world.height = dst.height;
+      world.rowbytes = dst.width * static_cast<A_long>(sizeof(PF_Pixel));
+      text::PaintCoverage(text::RasterizeCoverage(data_->outlines, text::ScaleOf(ds_x),
+                                                  text::ScaleOf(ds_y), dst.width, dst.height),
+                          data_->style.fill, world);
+      it = data_->painted.emplace(key, std::move(fresh)).first;
     }
-    mask = it->second;
+    layer = it->second;
   }
-  text::PaintCoverage(*mask, data_->style.fill, dst);
+  const std::size_t row_bytes = static_cast<std::size_t>(layer->width) * sizeof(PF_Pixel);
+  for (int32_t y = 0; y < layer->height; ++y) {
+    std::memcpy(reinterpret_cast<char*>(dst.data) + static_cast<std::ptrdiff_t>(y) * dst.rowbytes,
+                layer->pixels.data() + static_cast<std::size_t>(y) * layer->width, row_bytes);
+  }
 }
 
 void RasterizeOutlines(const TextOutlineSet& outlines, PF_Pixel fill, PF_EffectWorld& dst,

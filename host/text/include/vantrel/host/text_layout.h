@@ -82,8 +82,8 @@ class TextLayout {
   // blue; straight alpha): colour = fill, alpha = coverage x fill alpha,
   // transparent black elsewhere (the whole world is written). Layer pixel
   // (x, y) at full resolution lands on (x * ds_x, y * ds_y) of `dst`; the
-  // world's own origin_x/origin_y are ignored. The coverage is computed once
-  // per (downsample, world size) and reused by later calls.
+  // world's own origin_x/origin_y are ignored. The text is rasterised and
+  // painted once per (downsample, world size); later calls copy that image.
   void Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x, PF_RationalScale ds_y) const;
 
  private:
