@@ -491,11 +491,15 @@ void WalkRowAny(const TransformJob& job, const Placement& p, int32_t y, int32_t 
   }
 }
 
-// Adds one placement's samples of row y into acc (indexed from box.left)
-// and marks in `reached` the pixels that the source reaches.
+// Adds one placement's samples of row y into acc (indexed from box.left);
+// for PF_Xfer_COPY also marks in `reached` the pixels that the source reaches.
 void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
                    Px* acc, uint8_t* reached) {
   Px* a = acc - job.box.left;
+  if (job.xfer != PF_Xfer_COPY) {
+    WalkRowAny(job, p, y, x0, x1, [a](int32_t x, F4 sample) { a[x].v += sample; });
+    return;
+  }
   uint8_t* r = reached - job.box.left;
   WalkRowAny(job, p, y, x0, x1, [a, r](int32_t x, F4 sample) {
     a[x].v += sample;
@@ -791,7 +795,9 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
     if (x1 <= x0) continue;
     std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
               Px{F4{0, 0, 0, 0}});
-    std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
+    if (job.xfer == PF_Xfer_COPY) {
+      std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
+    }
     for (size_t i = 0; i < job.placements.size(); ++i) {
       if (spans[i].first < spans[i].second) {
         AccumulateRow(job, job.placements[i], y, spans[i].first, spans[i].second, acc.data(),
