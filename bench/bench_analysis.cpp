@@ -77,4 +77,25 @@ BENCHMARK(BM_TextAnalysis)
     ->Arg(100000)
     ->Unit(benchmark::kMicrosecond);
 
+// The grouping passes alone, on boxes computed beforehand.
+void BM_TextGrouping(benchmark::State& state) {
+  const auto outlines = TextLikeOutlines(static_cast<std::size_t>(state.range(0)));
+  std::vector<Piece> boxes(outlines.size());
+  for (std::size_t i = 0; i < outlines.size(); ++i) {
+    vantrel::BoxOfVertices(outlines[i], /*evaluate_tangents=*/true, boxes[i]);
+  }
+  std::vector<Piece> pieces;
+  for (auto _ : state) {
+    pieces = boxes;
+    vantrel::GroupPieces(pieces, /*threshold=*/1.0, /*word_mode=*/false, 1.0, 1.0);
+    benchmark::DoNotOptimize(pieces.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_TextGrouping)
+    ->ArgName("outlines")
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond);
+
 }  // namespace

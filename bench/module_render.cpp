@@ -1,11 +1,10 @@
 #include "module_render.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <optional>
 
 #include "vantrel/host/imaging_suites.h"
-#include "vantrel/host/scene_suites.h"
 #include "vantrel/host/session.h"
 #include "vantrel/host/text_suites.h"
 
@@ -14,32 +13,23 @@ namespace {
 
 int32_t Downsampled(int32_t full, int n) { return (full + n - 1) / n; }
 
-// The fields of PF_InData that the host's frame sets for a render.
-void DescribeFrame(const host::Composition& comp, int frame, int n, int32_t width, int32_t height,
-                   int num_params, PF_InData& in) {
-  const PF_RationalScale downsample{1, static_cast<A_u_long>(n)};
-  in.time_step = host::kTimeUnitsPerFrame;
-  in.local_time_step = host::kTimeUnitsPerFrame;
-  in.time_scale = host::TimeScale(comp);
-  in.total_time = comp.duration_frames * host::kTimeUnitsPerFrame;
-  in.width = comp.width;
-  in.height = comp.height;
-  in.pixel_aspect_ratio = {1, 1};
-  in.quality = PF_Quality_HI;
-  in.field = PF_Field_FRAME;
-  in.current_time = frame * host::kTimeUnitsPerFrame;
-  in.downsample_x = downsample;
-  in.downsample_y = downsample;
-  in.extent_hint = PF_Rect{0, 0, width, height};
-  in.shutter_angle = 0;
-  in.shutter_phase = 0;
-  in.num_params = num_params;
-}
-
 // The recording wrapper's state: one census and the host's own callback,
 // per thread (a census runs on the thread that calls the module).
 thread_local RenderCensus* t_census = nullptr;
 thread_local decltype(PF_UtilCallbacks::transform_world) t_transform_world = nullptr;
+thread_local decltype(PF_UtilCallbacks::fill) t_fill = nullptr;
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+PF_Err RecordingFill(PF_ProgPtr ref, const PF_Pixel* color, const PF_Rect* rect,
+                     PF_EffectWorld* world) {
+  const auto start = std::chrono::steady_clock::now();
+  const PF_Err err = t_fill(ref, color, rect, world);
+  t_census->fill_seconds += SecondsSince(start);
+  return err;
+}
 
 bool MapCorner(const PF_FloatMatrix& m, double u, double v, double& x, double& y) {
   const double w = u * m.mat[0][2] + v * m.mat[1][2] + m.mat[2][2];
@@ -85,8 +75,11 @@ PF_Err RecordingTransformWorld(PF_ProgPtr ref, PF_Quality quality, PF_ModeFlags 
     }
     c.piece_pixels += static_cast<double>(src->width) * src->height;
   }
-  return t_transform_world(ref, quality, flags, field, src, mode, mask, matrices, count, src2dst,
-                           dest_rect, dst);
+  const auto start = std::chrono::steady_clock::now();
+  const PF_Err err = t_transform_world(ref, quality, flags, field, src, mode, mask, matrices, count,
+                                       src2dst, dest_rect, dst);
+  c.transform_seconds += SecondsSince(start);
+  return err;
 }
 
 }  // namespace
@@ -110,50 +103,9 @@ ModuleRender::ModuleRender(const host::Scene& scene, host::Resolution resolution
 }
 
 PF_Err ModuleRender::RenderIn(host::Session& session, int frame) {
-  const host::Scene& scene = renderer_.scene();
-  const host::SceneEffect& effect = renderer_.effect();
-  const int n = static_cast<int>(resolution_);
-  PF_EffectWorld input = input_.AsWorld();
+  const PF_EffectWorld input = input_.AsWorld();
   PF_EffectWorld output = output_.AsWorld();
-
-  const host::SceneBinding binding = host::RegisterSceneSuites(session, renderer_.layer(), effect);
-  PF_InData in = session.MakeInData();
-  DescribeFrame(scene.comp, frame, n, output.width, output.height, effect.NumParams(), in);
-
-  // params[0] is the input layer; the controls carry their values at the
-  // frame in the records they were declared with (as the host's frame does).
-  const std::vector<host::DeclaredParam>& declared = effect.declared();
-  std::vector<PF_ParamDef> defs(declared.size() + 1);
-  defs[0].param_type = PF_Param_LAYER;
-  defs[0].u.ld = input;
-  for (std::size_t i = 1; i < defs.size(); ++i) {
-    const host::DeclaredParam& control = declared[i - 1];
-    PF_ParamDef& def = defs[i];
-    def = control.def;
-    const std::optional<double> value = effect.ParamValueAtFrame(static_cast<int>(i), frame);
-    switch (def.param_type) {
-      case PF_Param_FLOAT_SLIDER:
-        def.u.fs_d.value = value.value_or(def.u.fs_d.value);
-        break;
-      case PF_Param_POPUP:
-        def.u.pd.value = static_cast<PF_ParamValue>(std::lround(value.value_or(def.u.pd.dephault)));
-        def.u.pd.u.namesptr = control.choices.c_str();
-        break;
-      case PF_Param_CHECKBOX:
-        def.u.bd.value = value.value_or(def.u.bd.dephault) != 0 ? 1 : 0;
-        def.u.bd.u.nameptr = control.checkbox_text.c_str();
-        break;
-      default:
-        break;
-    }
-  }
-  std::vector<PF_ParamDef*> params;
-  params.reserve(defs.size());
-  for (PF_ParamDef& def : defs) params.push_back(&def);
-
-  PF_OutData out{};
-  const PF_Err result =
-      session.Call(BenchModule().entry(), PF_Cmd_RENDER, &in, &out, params.data(), &output);
+  const PF_Err result = renderer_.RenderLayerIn(session, frame, resolution_, input, output);
   const auto found = session.violations();
   violations_.insert(violations_.end(), found.begin(), found.end());
   return result;
@@ -174,7 +126,11 @@ RenderCensus ModuleRender::Census(int frame) {
   t_census = &census;
   t_transform_world = session.utils().transform_world;
   session.utils().transform_world = &RecordingTransformWorld;
+  t_fill = session.utils().fill;
+  session.utils().fill = &RecordingFill;
+  const auto start = std::chrono::steady_clock::now();
   RenderIn(session, frame);
+  census.render_seconds = SecondsSince(start);
   t_census = nullptr;
   return census;
 }

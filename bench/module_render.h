@@ -22,11 +22,14 @@ const host::LoadedModule& BenchModule();
 // What the host was asked to draw during one render, gathered by a
 // recording wrapper around transform_world.
 struct RenderCensus {
-  int composites = 0;         // transform_world calls
-  int blurred = 0;            // calls with two matrices
-  double placements = 0;      // placements drawn, summed over the calls
-  double covered_pixels = 0;  // destination pixels inside the placements' boxes
-  double piece_pixels = 0;    // source pixels of the piece worlds
+  int composites = 0;            // transform_world calls
+  int blurred = 0;               // calls with two matrices
+  double placements = 0;         // placements drawn, summed over the calls
+  double covered_pixels = 0;     // destination pixels inside the placements' boxes
+  double piece_pixels = 0;       // source pixels of the piece worlds
+  double render_seconds = 0;     // the whole PF_Cmd_RENDER call
+  double transform_seconds = 0;  // inside the host's transform_world
+  double fill_seconds = 0;       // inside the host's PF_FILL
 };
 
 class ModuleRender {
@@ -39,7 +42,8 @@ class ModuleRender {
   // as the host's frame makes for every frame. Returns the module's result.
   PF_Err Render(int frame);
 
-  // The same render with transform_world recorded (not for timing).
+  // The same render with transform_world and fill recorded and timed (not
+  // for the benchmark's own timing).
   RenderCensus Census(int frame);
 
   // Protocol violations seen by any session of this object so far.

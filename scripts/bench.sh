@@ -10,9 +10,11 @@ build=${BUILD_DIR:-$root/build-bench}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVANTREL_BUILD_BENCH=ON -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_WINDOWS_MODULE=OFF >/dev/null
-cmake --build "$build" --target vantrel_bench vantrel -- -j"$(nproc)"
+cmake --build "$build" --target vantrel_bench -- -j"$(nproc)"
 
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 "$build/bench/vantrel_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.5 "$@"
+
+cmake --build "$build" --target vantrel -- -j"$(nproc)"
 "$root/bench/render_scaling.sh" "$build/cli/vantrel"
