@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vantrel/cli/controls.h"
+#include "vantrel/cli/pieces.h"
 #include "vantrel/cli/render_job.h"
 #include "vantrel/cli/scene_file.h"
 #include "vantrel/cli/video.h"
@@ -36,6 +37,9 @@ commands:
                    and optionally a video
   check SCENE      read a scene file and report what is wrong with it, if anything
   controls         list the effect's controls: ranges, defaults, choices
+  pieces SCENE     show how the effect cut one frame's text into pieces: each
+                   piece's box, time, opacity and placement, and an image of
+                   the boxes over the layer
   inspect MODULE   describe a module file: its property resource, its answers to
                    the set-up commands and the controls it declares
   help             show this text
@@ -49,6 +53,12 @@ render options:
   --no-contact-sheet   do not write contact.png
   --strict             exit with code 1 when the host found a protocol violation
   --quiet              no summary line
+
+pieces options:
+  --frame N            the frame to look at (default: the middle frame)
+  --resolution RES     as for render
+  --out FILE.png       where to write the boxes image (default:
+                       out/<scene name>-pieces-<frame>.png)
 
 common options:
   --module PATH        the module to load (default: $VANTREL_MODULE, else the
@@ -96,7 +106,7 @@ Arguments ParseArguments(const std::vector<std::string>& args, bool render_optio
     };
     if (arg == "--module") {
       a.module = value();
-    } else if (render_options && arg == "--frames") {
+    } else if (render_options && (arg == "--frames" || arg == "--frame")) {
       a.frames = value();
     } else if (render_options && arg == "--resolution") {
       a.resolution = value();
@@ -237,6 +247,29 @@ int Render(const Arguments& a) {
   return a.strict && !report.violations.empty() ? kExitFailed : kExitOk;
 }
 
+int Pieces(const Arguments& a) {
+  RequirePositional(a, 1, "one scene file: vantrel pieces SCENE [--frame N]");
+  const fs::path scene_path = a.positional[0];
+  const host::Resolution resolution = cli::ParseResolution(a.resolution);
+  const LoadedScene s = LoadScene(a);
+  const host::Scene& scene = s.file.scene;
+  int frame = scene.comp.duration_frames / 2;
+  if (!a.frames.empty()) {
+    const std::vector<int> frames = cli::ParseFrameList(a.frames, scene.comp.duration_frames);
+    if (frames.size() != 1) throw cli::UsageError("--frame takes one frame number");
+    frame = frames.front();
+  }
+  const fs::path out = a.out.empty() ? fs::path("out") / (scene_path.stem().string() + "-pieces-" +
+                                                          std::to_string(frame) + ".png")
+                                     : fs::path(a.out);
+  const cli::PiecesView view = cli::ObservePieces(*s.module, scene, frame, resolution);
+  std::cout << cli::FormatPieces(view, frame);
+  if (!out.parent_path().empty()) fs::create_directories(out.parent_path());
+  cli::WritePng(out, cli::DrawPieceBoxes(view));
+  std::cout << "boxes drawn over the layer: " << out.string() << "\n";
+  return view.result == PF_Err_NONE ? kExitOk : kExitFailed;
+}
+
 int Run(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::cout << kUsage;
@@ -247,6 +280,7 @@ int Run(const std::vector<std::string>& args) {
   if (command == "render") return Render(ParseArguments(rest, true));
   if (command == "check") return Check(ParseArguments(rest, false));
   if (command == "controls") return Controls(ParseArguments(rest, false));
+  if (command == "pieces") return Pieces(ParseArguments(rest, true));
   if (command == "inspect") return Inspect(ParseArguments(rest, false));
   throw cli::UsageError("unknown command \"" + command + "\"; try vantrel help");
 }
