@@ -22,11 +22,11 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int ParseFrameNumber(std::string_view text, std::string_view spec) {
+int ParseFrameNumber(std::string_view text, std::string_view list) {
   int value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw UsageError("--frames " + std::string(spec) +
+    throw UsageError("--frames " + std::string(list) +
                      ": expected frame numbers such as 0-59, 12 or 0,10,20");
   }
   return value;
@@ -34,26 +34,26 @@ int ParseFrameNumber(std::string_view text, std::string_view spec) {
 
 }  // namespace
 
-std::vector<int> ParseFrameList(std::string_view spec, int duration_frames) {
+std::vector<int> ParseFrameList(std::string_view list, int duration_frames) {
   std::set<int> frames;
-  if (spec.empty()) {
+  if (list.empty()) {
     for (int f = 0; f < duration_frames; ++f) frames.insert(f);
     return {frames.begin(), frames.end()};
   }
-  std::string_view rest = spec;
+  std::string_view rest = list;
   while (true) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
     const std::size_t dash = item.find('-');
-    const int first = ParseFrameNumber(item.substr(0, dash), spec);
+    const int first = ParseFrameNumber(item.substr(0, dash), list);
     const int last =
-        dash == std::string_view::npos ? first : ParseFrameNumber(item.substr(dash + 1), spec);
+        dash == std::string_view::npos ? first : ParseFrameNumber(item.substr(dash + 1), list);
     if (last < first) {
-      throw UsageError("--frames " + std::string(spec) + ": the range " + std::string(item) +
+      throw UsageError("--frames " + std::string(list) + ": the range " + std::string(item) +
                        " runs backwards");
     }
     if (last >= duration_frames) {
-      throw UsageError("--frames " + std::string(spec) + ": frame " + std::to_string(last) +
+      throw UsageError("--frames " + std::string(list) + ": frame " + std::to_string(last) +
                        " is outside the composition (frames 0 to " +
                        std::to_string(duration_frames - 1) + ")");
     }

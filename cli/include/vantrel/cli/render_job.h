@@ -25,9 +25,9 @@ class UsageError : public std::runtime_error {
 };
 
 // "0-59", "12", "0,10,20" or "0-9,30-39": composition frames, increasing and
-// without repeats. An empty spec means every frame of the composition.
+// without repeats. An empty list means every frame of the composition.
 // Throws UsageError for bad syntax or a frame outside 0 .. duration - 1.
-std::vector<int> ParseFrameList(std::string_view spec, int duration_frames);
+std::vector<int> ParseFrameList(std::string_view list, int duration_frames);
 
 // "full", "half", "third", "quarter". Throws UsageError.
 host::Resolution ParseResolution(std::string_view name);
