@@ -263,32 +263,30 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
 
 void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
   if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
-  auto* base = reinterpret_cast<uint8_t*>(dst.data);
-  for (int32_t y = 0; y < dst.height; ++y) {
-    std::memset(base + static_cast<std::ptrdiff_t>(y) * dst.rowbytes, 0,
-                static_cast<std::size_t>(dst.width) * sizeof(PF_Pixel));
+  // The pixel that each coverage value paints; transparent black where the
+  // alpha rounds to 0.
+  PF_Pixel paint[256];
+  for (unsigned c = 0; c < 256; ++c) {
+    const unsigned alpha = (c * fill.alpha + 127) / 255;
+    paint[c] = alpha == 0 ? PF_Pixel{0, 0, 0, 0}
+                          : PF_Pixel{static_cast<A_u_char>(alpha), fill.red, fill.green, fill.blue};
   }
-  const int32_t x_end = std::min(mask.left + mask.width, dst.width);
-  const int32_t y_end = std::min(mask.top + mask.height, dst.height);
-  for (int32_t y = std::max(0, mask.top); y < y_end; ++y) {
+  auto* base = reinterpret_cast<uint8_t*>(dst.data);
+  const int32_t x_begin = std::clamp(mask.left, 0, dst.width);
+  const int32_t x_end = std::clamp(mask.left + mask.width, x_begin, dst.width);
+  const int32_t y_begin = std::clamp(mask.top, 0, dst.height);
+  const int32_t y_end = std::clamp(mask.top + mask.height, y_begin, dst.height);
+  for (int32_t y = 0; y < dst.height; ++y) {
     auto* row = reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(y) * dst.rowbytes);
-    const uint8_t* cov = &mask.values[static_cast<std::size_t>(y - mask.top) * mask.width];
-    for (int32_t x = std::max(0, mask.left); x < x_end; ++x) {
-      // Most of a text layer is uncovered: skip eight such pixels at once.
-      if (x + 8 <= x_end) {
-        uint64_t eight;
-        std::memcpy(&eight, &cov[x - mask.left], sizeof eight);
-        if (eight == 0) {
-          x += 7;
-          continue;
-        }
-      }
-      const unsigned c = cov[x - mask.left];
-      if (c == 0) continue;
-      const unsigned alpha = (c * fill.alpha + 127) / 255;
-      if (alpha == 0) continue;
-      row[x] = PF_Pixel{static_cast<A_u_char>(alpha), fill.red, fill.green, fill.blue};
+    if (y < y_begin || y >= y_end || x_begin == x_end) {
+      std::memset(row, 0, static_cast<std::size_t>(dst.width) * sizeof(PF_Pixel));
+      continue;
     }
+    // Outside the mask's columns, transparent; inside, the coverage's pixel.
+    std::memset(row, 0, static_cast<std::size_t>(x_begin) * sizeof(PF_Pixel));
+    std::memset(row + x_end, 0, static_cast<std::size_t>(dst.width - x_end) * sizeof(PF_Pixel));
+    const uint8_t* cov = &mask.values[static_cast<std::size_t>(y - mask.top) * mask.width];
+    for (int32_t x = x_begin; x < x_end; ++x) row[x] = paint[cov[x - mask.left]];
   }
 }
 
