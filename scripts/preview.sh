@@ -6,13 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" -eq 0 ]; then
-  ./scripts/setup.sh
-elif command -v sudo >/dev/null 2>&1; then
-  sudo ./scripts/setup.sh
-else
-  ./scripts/setup.sh
-fi
+. ./scripts/ensure_setup.sh
 
 build="${VANTREL_BUILD_DIR:-build}"
 cmake -S . -B "$build" -G Ninja >/dev/null
