@@ -16,5 +16,8 @@ echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores; load: $(
 "$build/bench/vantrel_bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
   --benchmark_min_time=0.5 "$@"
 
-cmake --build "$build" --target vantrel -- -j"$(nproc)"
+if ! cmake --build "$build" --target vantrel -- -j"$(nproc)"; then
+  echo "the vantrel command did not build in this configuration: render scaling not measured" >&2
+  exit 1
+fi
 "$root/bench/render_scaling.sh" "$build/cli/vantrel"
