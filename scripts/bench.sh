@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# The benchmarks in one command: configures a Release build with the
-# benchmarks in build-bench/ (or $BUILD_DIR), builds them, prints the table of
-# timings and the ratios of the performance targets, then times `vantrel
-# render` of 120 frames on one core against all cores.
+# The benchmarks in one command: installs what the build needs, configures a
+# Release build with the benchmarks in build-bench/ (VANTREL_BUILD_DIR picks
+# another folder), builds them, prints the table of timings and the ratios of
+# the performance targets, then times `vantrel render` of 120 frames on one
+# core against all cores.
 # Extra arguments go to the benchmark executable, e.g. --benchmark_filter=Peer.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+. ./scripts/ensure_setup.sh
+
+build=${VANTREL_BUILD_DIR:-$root/build-bench}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DVANTREL_BUILD_BENCH=ON -DVANTREL_BUILD_TESTS=OFF -DVANTREL_BUILD_WINDOWS_MODULE=OFF >/dev/null
