@@ -46,15 +46,15 @@ def check_windows(path, objdump, windres, failures):
         if not SYSTEM_DLL.match(dll):
             failures.append(f"{path}: imports {dll}, which is not a system DLL")
 
-    # Resource compilers store type names in upper case; Windows looks them
-    # up without regard to case.
+    # The type name is stored exactly as "PiPL" (Windows looks it up without
+    # regard to case, but a resource script would have upper-cased it).
     try:
         rc = run(windres, "-i", path, "-O", "rc")
     except subprocess.CalledProcessError as error:
         failures.append(f"{path}: resources cannot be read: {error.stderr.strip()}")
         return
     blocks = re.findall(r"LANGUAGE (\d+), (\d+)\s+(\d+) \"?([A-Za-z0-9]+)\"?\s*\nBEGIN", rc)
-    pipl = [(int(p), int(s), int(i)) for p, s, i, t in blocks if t.upper() == "PIPL"]
+    pipl = [(int(p), int(s), int(i)) for p, s, i, t in blocks if t == "PiPL"]
     if pipl != [(9, 1, 16000)]:
         failures.append(f"{path}: PiPL resources (primary, sub-language, id) {pipl}, "
                         f"expected [(9, 1, 16000)]")
