@@ -261,37 +261,92 @@ struct Px {  // F4 wrapped, since a vector type loses its alignment as a templat
   F4 v;
 };
 
-// A premultiplied float copy of the source with a one-pixel transparent
-// border, so that bilinear taps next to the edge need no bounds checks.
-// Channels per pixel: alpha, red × alpha, green × alpha, blue × alpha, all
-// in [0, 255].
+// A premultiplied float copy of the part of the source that holds ink
+// (alpha above 0), with a one-pixel transparent border, so that bilinear
+// taps next to its edge need no bounds checks. Channels per pixel: alpha,
+// red × alpha, green × alpha, blue × alpha, all in [0, 255].
+//
+// Coordinates are padded source pixels (source pixel i has padded index
+// i + 1, so the whole source with its border spans 0 .. width + 1). The
+// buffer holds padded columns ox .. ox + bw - 1 and rows oy .. oy + bh - 1;
+// every source pixel outside it is transparent, so a tap outside it is
+// exactly zero.
 struct PremulSource {
-  int32_t width = 0, height = 0;  // of the source; the buffer is (w+2)×(h+2)
+  int32_t width = 0, height = 0;  // of the whole source
+  int32_t ox = 0, oy = 0;         // padded coordinates of the buffer's first pixel
+  int32_t bw = 2, bh = 2;         // buffer size, border included
   std::vector<Px> px;
+  // Per buffer row, the buffer columns [first, last) whose pixels have ink
+  // (first == last when none).
+  std::vector<std::pair<int32_t, int32_t>> ink;
+  bool any_ink = false;
 
-  const F4& at(int32_t px_x, int32_t px_y) const {  // padded coordinates
-    return px[static_cast<size_t>(px_y) * (width + 2) + px_x].v;
+  // Whether the taps of padded pixel (ix, iy) lie in the buffer: bilinear
+  // reads (ix .. ix + 1, iy .. iy + 1), nearest (ix + 1, iy + 1).
+  bool Holds(int32_t ix, int32_t iy) const {
+    return static_cast<uint32_t>(ix - ox) <= static_cast<uint32_t>(bw - 2) &&
+           static_cast<uint32_t>(iy - oy) <= static_cast<uint32_t>(bh - 2);
+  }
+  const Px* Row(int32_t iy) const {  // padded row iy, indexed by buffer column
+    return &px[static_cast<size_t>(iy - oy) * static_cast<size_t>(bw)];
   }
 };
 
+bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
+
+// Allocates the copy; reads the source once to find its inked rows and
+// columns, then converts only those.
 PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied) {
   PremulSource s;
   s.width = src.width;
   s.height = src.height;
-  s.px.assign(static_cast<size_t>(src.width + 2) * (src.height + 2), Px{F4{0, 0, 0, 0}});
+  // Inked extent of each source row, and of the whole source.
+  std::vector<std::pair<int32_t, int32_t>> rows(static_cast<size_t>(src.height));
+  int32_t left = src.width, right = 0, top = src.height, bottom = 0;
   for (int32_t y = 0; y < src.height; ++y) {
     const PF_Pixel* row = RowOf(src, y);
-    Px* out = &s.px[static_cast<size_t>(y + 1) * (src.width + 2) + 1];
-    for (int32_t x = 0; x < src.width; ++x) {
+    int32_t a = 0, b = src.width;
+    while (a < b && !HasInk(row[a])) ++a;
+    while (b > a && !HasInk(row[b - 1])) --b;
+    rows[static_cast<size_t>(y)] = {a, b};
+    if (a < b) {
+      left = std::min(left, a);
+      right = std::max(right, b);
+      top = std::min(top, y);
+      bottom = y + 1;
+    }
+  }
+  if (left >= right) {  // no ink: a 2×2 buffer of border
+    s.px.assign(4, Px{F4{0, 0, 0, 0}});
+    s.ink.assign(2, {0, 0});
+    return s;
+  }
+  // Source columns [left, right) are padded [left + 1, right + 1); with
+  // their border, padded [left, right + 2).
+  s.any_ink = true;
+  s.ox = left;
+  s.oy = top;
+  s.bw = right - left + 2;
+  s.bh = bottom - top + 2;
+  s.px.assign(static_cast<size_t>(s.bw) * static_cast<size_t>(s.bh), Px{F4{0, 0, 0, 0}});
+  s.ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  for (int32_t y = top; y < bottom; ++y) {
+    const auto [a, b] = rows[static_cast<size_t>(y)];
+    if (a >= b) continue;
+    const size_t r = static_cast<size_t>(y - top + 1);
+    s.ink[r] = {a - left + 1, b - left + 1};
+    const PF_Pixel* row = RowOf(src, y);
+    Px* out = &s.px[r * static_cast<size_t>(s.bw) + 1];  // source column `left`
+    for (int32_t x = a; x < b; ++x) {
       if (row[x].alpha == 0) continue;  // stays transparent black
       const F4 p = LoadPixel(row[x]);
-      const F4 a{p[0], p[0], p[0], p[0]};
+      const F4 al{p[0], p[0], p[0], p[0]};
       if (src_premultiplied) {
-        out[x].v = p < a ? p : a;
+        out[x - left].v = p < al ? p : al;
       } else {
-        F4 k = a * (1.0f / 255.0f);
+        F4 k = al * (1.0f / 255.0f);
         k[0] = 1.0f;
-        out[x].v = p * k;
+        out[x - left].v = p * k;
       }
     }
   }
@@ -399,14 +454,14 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
   return {x0, x1};
 }
 
-// The premultiplied sample at padded source pixel (ix, iy) with fractions
-// (wx, wy): bilinear between (ix, iy) and (ix + 1, iy + 1), or the one pixel
-// (ix + 1, iy + 1) for nearest.
+// The premultiplied sample from the taps at `top` (padded pixel (ix, iy)
+// of the buffer, `stride` pixels per row) with fractions (wx, wy): bilinear
+// between (ix, iy) and (ix + 1, iy + 1), or the one pixel (ix + 1, iy + 1)
+// for nearest.
 template <bool kBilinear>
-inline F4 Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy) {
-  const Px* top = &s.px[static_cast<size_t>(iy) * (s.width + 2) + ix];
+inline F4 Tap(const Px* top, int32_t stride, float wx, float wy) {
   if constexpr (kBilinear) {
-    const Px* bottom = top + (s.width + 2);
+    const Px* bottom = top + stride;
     // Lerps rather than four weights: a zero fraction reproduces a pixel exactly.
     const F4 t = top[0].v + (top[1].v - top[0].v) * wx;
     const F4 b = bottom[0].v + (bottom[1].v - bottom[0].v) * wx;
@@ -414,13 +469,53 @@ inline F4 Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy)
   } else {
     (void)wx;
     (void)wy;
-    return top[(s.width + 2) + 1].v;
+    return top[stride + 1].v;
   }
+}
+
+// Tap at padded pixel (ix, iy) anywhere in the source: zero outside the
+// buffer, where every tap is transparent.
+template <bool kBilinear>
+inline F4 TapAnywhere(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy) {
+  if (!s.Holds(ix, iy)) return F4{0, 0, 0, 0};
+  return Tap<kBilinear>(s.Row(iy) + (ix - s.ox), s.bw, wx, wy);
+}
+
+// Nearest integer, halves away from zero, as std::llround gives it, for
+// |v| < 2^62; inline where llround is a library call.
+inline int64_t RoundToInt64(double v) {
+  const int64_t t = static_cast<int64_t>(v);    // toward zero
+  const double f = v - static_cast<double>(t);  // exact
+  return t + (f >= 0.5 ? 1 : 0) - (f <= -0.5 ? 1 : 0);
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
+  const int64_t q = a / b;
+  return (a % b != 0 && a < 0) ? q - 1 : q;
+}
+
+// The steps k in [0, n) where lo <= f0 + k·df < hi.
+std::pair<int64_t, int64_t> StepsWithin(int64_t f0, int64_t df, int64_t lo, int64_t hi, int64_t n) {
+  int64_t a = 0, b = n;
+  if (df == 0) {
+    if (f0 < lo || f0 >= hi) b = 0;
+  } else if (df > 0) {
+    a = -FloorDiv(f0 - lo, df);  // ceil((lo - f0) / df)
+    b = -FloorDiv(f0 - hi, df);  // ceil((hi - f0) / df)
+  } else {
+    a = FloorDiv(f0 - hi, -df) + 1;  // first k with f0 + k·df < hi
+    b = FloorDiv(f0 - lo, -df) + 1;  // past the last with f0 + k·df >= lo
+  }
+  a = std::max<int64_t>(a, 0);
+  b = std::min(b, n);
+  return {a, std::max(a, b)};
 }
 
 // Walks the pixels [x0, x1) of destination row y through one placement and
 // calls sink(x, sample) for each pixel whose sample point falls inside the
 // source's support, with the premultiplied sample (channels in 0..255).
+// With `skip_empty`, pixels whose sample is exactly zero (all taps
+// transparent) may be left out.
 //
 // Source coordinates are tracked per destination pixel in padded source
 // pixels: source pixel i has its centre at i + 0.5 and padded index i + 1.
@@ -429,7 +524,7 @@ inline F4 Tap(const PremulSource& s, int32_t ix, int32_t iy, float wx, float wy)
 // unshifted coordinate.
 template <bool kBilinear, bool kAffine, class Sink>
 void WalkRow(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, int32_t x1,
-             Sink&& sink) {
+             bool skip_empty, Sink&& sink) {
   const auto& m = p.inv.m;
   const double yc = y + 0.5, c0 = x0 + 0.5;
   const double shift = kBilinear ? 0.5 : 0.0;
@@ -449,18 +544,52 @@ void WalkRow(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, i
     const double u0 = u + shift, v0 = v + shift;
     if (std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
         std::fabs(v0 + n * dv) < kRange) {
-      int64_t fu = std::llround(u0 * kOne), fv = std::llround(v0 * kOne);
-      const int64_t fdu = std::llround(du * kOne), fdv = std::llround(dv * kOne);
+      int64_t fu = RoundToInt64(u0 * kOne), fv = RoundToInt64(v0 * kOne);
+      const int64_t fdu = RoundToInt64(du * kOne), fdv = RoundToInt64(dv * kOne);
       const uint64_t lim_u = static_cast<uint64_t>(limit_u) << 32;
       const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
       constexpr float kFrac = 1.0f / 16777216.0f;  // 2^-24: the top 24 bits of the fraction
+      if (fdv == 0 && skip_empty) {
+        // The row stays on one source row: only the columns whose taps can
+        // reach ink are walked, without per-pixel checks.
+        if (static_cast<uint64_t>(fv) >= lim_v) return;
+        const int32_t iy = static_cast<int32_t>(fv >> 32);
+        if (!s.Holds(s.ox, iy)) return;
+        const size_t r = static_cast<size_t>(iy - s.oy);
+        auto ink = s.ink[r + 1];  // nearest reads row iy + 1
+        if constexpr (kBilinear) {
+          const auto above = s.ink[r];
+          if (above.first < above.second) {
+            ink = ink.first < ink.second ? std::pair{std::min(ink.first, above.first),
+                                                     std::max(ink.second, above.second)}
+                                         : above;
+          }
+        }
+        if (ink.first >= ink.second) return;
+        // Buffer columns ix with ink among ix, ix + 1 (bilinear) or at ix + 1 (nearest).
+        const int32_t first = ink.first - 1;
+        const int32_t last = kBilinear ? ink.second - 1 : ink.second - 2;
+        const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
+        const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
+        if (lo >= hi) return;
+        const auto [k0, k1] = StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
+        const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+        const Px* row = s.Row(iy);
+        fu += k0 * fdu - (static_cast<int64_t>(s.ox) << 32);  // now relative to the buffer
+        for (int64_t k = k0; k < k1; ++k, fu += fdu) {
+          const float wx = static_cast<float>(static_cast<uint32_t>(fu) >> 8) * kFrac;
+          sink(x0 + static_cast<int32_t>(k),
+               Tap<kBilinear>(row + static_cast<int32_t>(fu >> 32), s.bw, wx, wy));
+        }
+        return;
+      }
       for (int32_t x = x0; x < x1; ++x, fu += fdu, fv += fdv) {
         // Negative coordinates wrap to huge unsigned values and fail too.
         if (static_cast<uint64_t>(fu) >= lim_u || static_cast<uint64_t>(fv) >= lim_v) continue;
         const float wx = static_cast<float>(static_cast<uint32_t>(fu) >> 8) * kFrac;
         const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
-        sink(x, Tap<kBilinear>(s, static_cast<int32_t>(fu >> 32), static_cast<int32_t>(fv >> 32),
-                               wx, wy));
+        sink(x, TapAnywhere<kBilinear>(s, static_cast<int32_t>(fu >> 32),
+                                       static_cast<int32_t>(fv >> 32), wx, wy));
       }
       return;
     }
@@ -473,7 +602,8 @@ void WalkRow(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, i
     const double fx = u / w + shift, fy = v / w + shift;
     if (!(fx >= 0 && fx < limit_u && fy >= 0 && fy < limit_v)) continue;
     const int32_t ix = static_cast<int32_t>(fx), iy = static_cast<int32_t>(fy);
-    sink(x, Tap<kBilinear>(s, ix, iy, static_cast<float>(fx - ix), static_cast<float>(fy - iy)));
+    sink(x, TapAnywhere<kBilinear>(s, ix, iy, static_cast<float>(fx - ix),
+                                   static_cast<float>(fy - iy)));
   }
 }
 
@@ -482,12 +612,15 @@ template <class Sink>
 void WalkRowAny(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
                 Sink&& sink) {
   const PremulSource& s = *job.src;
+  // PF_Xfer_COPY marks every pixel reached, zero samples included; the
+  // other modes leave a pixel with a zero sample as it was.
+  const bool skip = job.xfer != PF_Xfer_COPY;
   if (job.bilinear) {
-    p.affine ? WalkRow<true, true>(s, p, y, x0, x1, sink)
-             : WalkRow<true, false>(s, p, y, x0, x1, sink);
+    p.affine ? WalkRow<true, true>(s, p, y, x0, x1, skip, sink)
+             : WalkRow<true, false>(s, p, y, x0, x1, skip, sink);
   } else {
-    p.affine ? WalkRow<false, true>(s, p, y, x0, x1, sink)
-             : WalkRow<false, false>(s, p, y, x0, x1, sink);
+    p.affine ? WalkRow<false, true>(s, p, y, x0, x1, skip, sink)
+             : WalkRow<false, false>(s, p, y, x0, x1, skip, sink);
   }
 }
 
@@ -759,6 +892,8 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   if (job.box.empty()) return PF_Err_NONE;
 
   const PremulSource premul = MakePremulSource(src, job.premultiplied);
+  // A transparent source changes nothing except where COPY replaces pixels.
+  if (!premul.any_ink && job.xfer != PF_Xfer_COPY) return PF_Err_NONE;
   job.src = &premul;
   std::vector<Px> acc(static_cast<size_t>(job.box.width()));
   std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
