@@ -664,6 +664,19 @@ inline void OverStraight(F4 s, float k, PF_Pixel& d) {
   StorePixel(out < top ? out : top, d);  // float error may overshoot 255 slightly
 }
 
+// Destination rows are fetched two rows ahead of use: each row of a piece
+// touches new cache lines that the hardware does not foresee.
+constexpr int32_t kPrefetchRows = 2;
+
+// Prefetches for writing the pixels [x0, x1) of row y, if inside the box.
+void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_t x0, int32_t x1) {
+  if (y >= box.bottom) return;
+  const char* first = reinterpret_cast<const char*>(RowOf(dst, y) + x0);
+  const char* last = reinterpret_cast<const char*>(RowOf(dst, y) + x1 - 1);
+  for (const char* p = first; p <= last; p += 64) __builtin_prefetch(p, 1);
+  __builtin_prefetch(last, 1);
+}
+
 void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, const Px* acc,
                   const uint8_t* reached, PF_EffectWorld& dst) {
   PF_Pixel* row = RowOf(dst, y);
@@ -911,6 +924,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
       const auto [x0, x1] = RowSpan(job, job.placements[0], y);
       if (x0 >= x1) continue;
       PF_Pixel* row = RowOf(dst, y);
+      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
       WalkRowAny(job, job.placements[0], y, x0, x1,
                  [row, k_direct](int32_t x, F4 sample) { OverStraight(sample, k_direct, row[x]); });
       continue;
@@ -939,6 +953,7 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
                       reached.data());
       }
     }
+    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
     CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
   }
   return PF_Err_NONE;
