@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <random>
 #include <sstream>
 
 #include "reference.h"
@@ -334,6 +336,69 @@ TEST(Transform, ClipsToDestRectAndWorldWithoutWritingOutside) {
         }
       }
     }
+  }
+}
+
+TEST(Transform, LargeAreasGiveTheSameBytesAsBandsDrawnOneByOne) {
+  // A large covered area is drawn in bands of rows by several threads; bands
+  // given as dest_rect, each too small to be shared out, must give the same
+  // bytes. The source has transparent margins and a transparent hole.
+  std::mt19937 rng(7);
+  Image src(300, 200);
+  testing::RandomFill(src, rng);
+  for (int y = 0; y < src.height(); ++y) {
+    for (int x = 0; x < src.width(); ++x) {
+      const bool margin = x < 20 || x >= 270 || y < 15 || y >= 190;
+      const bool hole = x >= 100 && x < 140 && y >= 60 && y < 90;
+      if (margin || hole) src.at(x, y).alpha = 0;
+    }
+  }
+  const M3 rotate{{{0.96, 0.28, 0}, {-0.28, 0.96, 0}, {0, 0, 1}}};
+  const M3 straight = Mul(Scale(1.7, 2.1), Translate(37.25, 21.5));
+  const M3 turned = Mul(Mul(Scale(1.9, 1.9), rotate), Translate(120.5, 10.25));
+  struct Case {
+    M3 m0, m1;
+    bool blur;
+    PF_Quality q;
+    PF_TransferMode xfer;
+  };
+  const Case cases[] = {
+      {straight, straight, false, PF_Quality_HI, PF_Xfer_IN_FRONT},
+      {straight, straight, false, PF_Quality_LO, PF_Xfer_IN_FRONT},
+      {turned, turned, false, PF_Quality_HI, PF_Xfer_BEHIND},
+      {Mul(straight, Translate(-9, 4)), straight, true, PF_Quality_HI, PF_Xfer_IN_FRONT},
+      {turned, turned, false, PF_Quality_HI, PF_Xfer_COPY},
+  };
+  Image before(640, 480);
+  testing::RandomFill(before, rng);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    std::vector<PF_FloatMatrix> pf;
+    if (c.blur) pf.push_back(ToPF(c.m0));
+    pf.push_back(ToPF(c.m1));
+    PF_CompositeMode mode = InFront(200);
+    mode.xfer = c.xfer;
+    PF_EffectWorld s = src.AsWorld();
+    Image whole = before, banded = before;
+    PF_EffectWorld w = whole.AsWorld(), b = banded.AsWorld();
+    ASSERT_EQ(TransformWorld(c.q, PF_MF_Alpha_STRAIGHT, PF_Field_FRAME, s, mode, nullptr, pf.data(),
+                             static_cast<int>(pf.size()), true, nullptr, w),
+              PF_Err_NONE);
+    for (int top = 0; top < 480; top += 16) {
+      const PF_Rect band{0, top, 640, top + 16};
+      ASSERT_EQ(TransformWorld(c.q, PF_MF_Alpha_STRAIGHT, PF_Field_FRAME, s, mode, nullptr,
+                               pf.data(), static_cast<int>(pf.size()), true, &band, b),
+                PF_Err_NONE);
+    }
+    int differing = 0, changed = 0;
+    for (int y = 0; y < 480; ++y) {
+      for (int x = 0; x < 640; ++x) {
+        differing += !Same(whole.at(x, y), banded.at(x, y));
+        changed += !Same(whole.at(x, y), before.at(x, y));
+      }
+    }
+    EXPECT_EQ(differing, 0) << "case " << i;
+    EXPECT_GT(changed, 100000) << "case " << i;  // the area was large enough to be shared out
   }
 }
 

@@ -9,7 +9,10 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
+
+#include "vantrel/host/thread_pool.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -275,7 +278,7 @@ struct PremulSource {
   int32_t width = 0, height = 0;  // of the whole source
   int32_t ox = 0, oy = 0;         // padded coordinates of the buffer's first pixel
   int32_t bw = 2, bh = 2;         // buffer size, border included
-  std::vector<Px> px;
+  const Px* px = nullptr;         // bw × bh pixels, row by row
   // Per buffer row, the buffer columns [first, last) whose pixels have ink
   // (first == last when none).
   std::vector<std::pair<int32_t, int32_t>> ink;
@@ -294,9 +297,12 @@ struct PremulSource {
 
 bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
 
-// Allocates the copy; reads the source once to find its inked rows and
-// columns, then converts only those.
-PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied) {
+// Reads the source once to find its inked rows and columns, then converts
+// only those into `storage`, which it grows when too small and otherwise
+// overwrites (every pixel of the buffer is written once, without clearing
+// it first). The result points into `storage`.
+PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
+                              std::vector<Px>& storage) {
   PremulSource s;
   s.width = src.width;
   s.height = src.height;
@@ -316,29 +322,42 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied)
       bottom = y + 1;
     }
   }
-  if (left >= right) {  // no ink: a 2×2 buffer of border
-    s.px.assign(4, Px{F4{0, 0, 0, 0}});
-    s.ink.assign(2, {0, 0});
-    return s;
+  if (left < right) {
+    // Source columns [left, right) are padded [left + 1, right + 1); with
+    // their border, padded [left, right + 2).
+    s.any_ink = true;
+    s.ox = left;
+    s.oy = top;
+    s.bw = right - left + 2;
+    s.bh = bottom - top + 2;
   }
-  // Source columns [left, right) are padded [left + 1, right + 1); with
-  // their border, padded [left, right + 2).
-  s.any_ink = true;
-  s.ox = left;
-  s.oy = top;
-  s.bw = right - left + 2;
-  s.bh = bottom - top + 2;
-  s.px.assign(static_cast<size_t>(s.bw) * static_cast<size_t>(s.bh), Px{F4{0, 0, 0, 0}});
+  const size_t stride = static_cast<size_t>(s.bw);
+  const size_t total = stride * static_cast<size_t>(s.bh);
+  if (storage.size() < total) storage.resize(total);
+  Px* px = storage.data();
+  s.px = px;
   s.ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  const Px zero{F4{0, 0, 0, 0}};
+  std::fill(px, px + stride, zero);                  // top border
+  std::fill(px + total - stride, px + total, zero);  // bottom border
   for (int32_t y = top; y < bottom; ++y) {
-    const auto [a, b] = rows[static_cast<size_t>(y)];
-    if (a >= b) continue;
     const size_t r = static_cast<size_t>(y - top + 1);
+    Px* out = px + r * stride;  // padded column `left`: the left border
+    const auto [a, b] = rows[static_cast<size_t>(y)];
+    if (a >= b) {
+      std::fill(out, out + stride, zero);
+      continue;
+    }
     s.ink[r] = {a - left + 1, b - left + 1};
+    std::fill(out, out + (a - left + 1), zero);
+    std::fill(out + (b - left + 1), out + stride, zero);
     const PF_Pixel* row = RowOf(src, y);
-    Px* out = &s.px[r * static_cast<size_t>(s.bw) + 1];  // source column `left`
+    out += 1;  // source column `left`
     for (int32_t x = a; x < b; ++x) {
-      if (row[x].alpha == 0) continue;  // stays transparent black
+      if (row[x].alpha == 0) {
+        out[x - left] = zero;  // transparent black
+        continue;
+      }
       const F4 p = LoadPixel(row[x]);
       const F4 al{p[0], p[0], p[0], p[0]};
       if (src_premultiplied) {
@@ -668,6 +687,11 @@ inline void OverStraight(F4 s, float k, PF_Pixel& d) {
 // touches new cache lines that the hardware does not foresee.
 constexpr int32_t kPrefetchRows = 2;
 
+// Pixels of premultiplied source storage kept per thread between calls
+// (32 MB: a 1920×1080 layer's). Allocating it afresh costs a page fault per
+// 4 KB on every call, several times the conversion itself.
+constexpr size_t kKeptPremulPixels = size_t{1} << 21;
+
 // Prefetches for writing the pixels [x0, x1) of row y, if inside the box.
 void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_t x0, int32_t x1) {
   if (y >= box.bottom) return;
@@ -725,7 +749,125 @@ void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, co
   }
 }
 
+// Draws the destination rows [y_begin, y_end) of the job (those of the
+// field). Allocates its own accumulation row.
+void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t y_end,
+              PF_EffectWorld& dst) {
+  std::vector<Px> acc(static_cast<size_t>(job.box.width()));
+  std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  // One placement composited over straight alpha (every piece without
+  // motion blur): sample and composite in one pass, no accumulation row.
+  const bool direct =
+      job.placements.size() == 1 && job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
+  const float k_direct = job.coverage_scale * job.opacity / 255.0f;
+  for (int32_t y = y_begin; y < y_end; ++y) {
+    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    if (direct) {
+      const auto [x0, x1] = RowSpan(job, job.placements[0], y);
+      if (x0 >= x1) continue;
+      PF_Pixel* row = RowOf(dst, y);
+      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
+      WalkRowAny(job, job.placements[0], y, x0, x1,
+                 [row, k_direct](int32_t x, F4 sample) { OverStraight(sample, k_direct, row[x]); });
+      continue;
+    }
+    // Spans of the placements and their union; the union is cleared before
+    // accumulating because the spans may leave gaps between them.
+    int32_t x0 = job.box.right, x1 = job.box.left;
+    spans.clear();
+    for (const Placement& p : job.placements) {
+      const auto span = RowSpan(job, p, y);
+      spans.push_back(span);
+      if (span.first < span.second) {
+        x0 = std::min(x0, span.first);
+        x1 = std::max(x1, span.second);
+      }
+    }
+    if (x1 <= x0) continue;
+    std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
+              Px{F4{0, 0, 0, 0}});
+    if (job.xfer == PF_Xfer_COPY) {
+      std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
+    }
+    for (size_t i = 0; i < job.placements.size(); ++i) {
+      if (spans[i].first < spans[i].second) {
+        AccumulateRow(job, job.placements[i], y, spans[i].first, spans[i].second, acc.data(),
+                      reached.data());
+      }
+    }
+    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
+    CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
+  }
+}
+
+// Covered areas from which a transform's rows are shared among the pool's
+// threads (a piece of text is a few thousand pixels; a layer, millions),
+// and the rows per share.
+constexpr int64_t kParallelPixels = 1 << 16;
+constexpr int32_t kBandRows = 16;
+
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Pixel blocks
+
+namespace {
+
+constexpr size_t kKeptBlockMinBytes = size_t{1} << 20;    // smaller blocks go to the heap
+constexpr size_t kKeptBlocksMaxBytes = size_t{96} << 20;  // kept at most, in all
+
+struct BlockCache {
+  std::mutex mutex;
+  std::vector<std::pair<size_t, void*>> blocks;  // oldest first
+  size_t bytes = 0;
+};
+
+BlockCache& Blocks() {
+  // Never destroyed: images in other static objects may be freed after it.
+  static BlockCache* cache = new BlockCache;
+  return *cache;
+}
+
+}  // namespace
+
+void* AllocatePixelBlock(size_t bytes) {
+  if (bytes >= kKeptBlockMinBytes) {
+    BlockCache& c = Blocks();
+    std::lock_guard lock(c.mutex);
+    for (size_t i = c.blocks.size(); i-- > 0;) {  // the most recently freed first
+      if (c.blocks[i].first == bytes) {
+        void* block = c.blocks[i].second;
+        c.blocks.erase(c.blocks.begin() + static_cast<std::ptrdiff_t>(i));
+        c.bytes -= bytes;
+        return block;
+      }
+    }
+  }
+  return ::operator new(bytes);
+}
+
+void FreePixelBlock(void* block, size_t bytes) noexcept {
+  if (!block) return;
+  if (bytes >= kKeptBlockMinBytes && bytes <= kKeptBlocksMaxBytes) {
+    BlockCache& c = Blocks();
+    std::lock_guard lock(c.mutex);
+    while (c.bytes + bytes > kKeptBlocksMaxBytes) {  // make room: drop the oldest
+      ::operator delete(c.blocks.front().second);
+      c.bytes -= c.blocks.front().first;
+      c.blocks.erase(c.blocks.begin());
+    }
+    try {
+      c.blocks.emplace_back(bytes, block);
+      c.bytes += bytes;
+      return;
+    } catch (...) {  // no room to note it: give it back
+    }
+  }
+  ::operator delete(block);
+}
 
 // ---------------------------------------------------------------------------
 // Image
@@ -904,59 +1046,33 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   job.box = Intersect(box, clip);
   if (job.box.empty()) return PF_Err_NONE;
 
-  const PremulSource premul = MakePremulSource(src, job.premultiplied);
+  // The premultiplied copy's storage is kept per thread between calls,
+  // unless it grew beyond kKeptPremulPixels.
+  thread_local std::vector<Px> storage;
+  struct Trim {
+    ~Trim() {
+      if (storage.size() > kKeptPremulPixels) std::vector<Px>().swap(storage);
+    }
+  } trim;
+  const PremulSource premul = MakePremulSource(src, job.premultiplied, storage);
   // A transparent source changes nothing except where COPY replaces pixels.
   if (!premul.any_ink && job.xfer != PF_Xfer_COPY) return PF_Err_NONE;
   job.src = &premul;
-  std::vector<Px> acc(static_cast<size_t>(job.box.width()));
-  std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
-  std::vector<std::pair<int32_t, int32_t>> spans;
-  // One placement composited over straight alpha (every piece without
-  // motion blur): sample and composite in one pass, no accumulation row.
-  const bool direct =
-      job.placements.size() == 1 && job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
-  const float k_direct = job.coverage_scale * job.opacity / 255.0f;
-  for (int32_t y = job.box.top; y < job.box.bottom; ++y) {
-    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
-      continue;
-    }
-    if (direct) {
-      const auto [x0, x1] = RowSpan(job, job.placements[0], y);
-      if (x0 >= x1) continue;
-      PF_Pixel* row = RowOf(dst, y);
-      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
-      WalkRowAny(job, job.placements[0], y, x0, x1,
-                 [row, k_direct](int32_t x, F4 sample) { OverStraight(sample, k_direct, row[x]); });
-      continue;
-    }
-    // Spans of the placements and their union; the union is cleared before
-    // accumulating because the spans may leave gaps between them.
-    int32_t x0 = job.box.right, x1 = job.box.left;
-    spans.clear();
-    for (const Placement& p : job.placements) {
-      const auto span = RowSpan(job, p, y);
-      spans.push_back(span);
-      if (span.first < span.second) {
-        x0 = std::min(x0, span.first);
-        x1 = std::max(x1, span.second);
-      }
-    }
-    if (x1 <= x0) continue;
-    std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
-              Px{F4{0, 0, 0, 0}});
-    if (job.xfer == PF_Xfer_COPY) {
-      std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
-    }
-    for (size_t i = 0; i < job.placements.size(); ++i) {
-      if (spans[i].first < spans[i].second) {
-        AccumulateRow(job, job.placements[i], y, spans[i].first, spans[i].second, acc.data(),
-                      reached.data());
-      }
-    }
-    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
-    CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
+  // Rows are independent: a large area is split into bands of rows drawn
+  // by the shared pool, with the same result as one pass.
+  const int32_t rows = job.box.height();
+  const int64_t area = static_cast<int64_t>(job.box.width()) * rows;
+  if (area < kParallelPixels || rows < 2 * kBandRows) {
+    DrawRows(job, field, job.box.top, job.box.bottom, dst);
+    return PF_Err_NONE;
   }
-  return PF_Err_NONE;
+  const int32_t bands = (rows + kBandRows - 1) / kBandRows;
+  const int32_t failed = ThreadPool::Shared().Run(bands, [&](int32_t, int32_t i) {
+    const int32_t top = job.box.top + i * kBandRows;
+    DrawRows(job, field, top, std::min(top + kBandRows, job.box.bottom), dst);
+    return int32_t{0};
+  });
+  return failed ? PF_Err_OUT_OF_MEMORY : PF_Err_NONE;
 }
 
 }  // namespace vantrel::host

@@ -15,12 +15,34 @@
 #ifndef VANTREL_HOST_IMAGING_H
 #define VANTREL_HOST_IMAGING_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "ae_sdk.h"
 
 namespace vantrel::host {
+
+// Storage of image pixels. Blocks of a frame's size and more are kept for
+// reuse when freed (up to a bound on the bytes kept), so that the images a
+// host makes afresh for every frame do not page-fault their memory in again
+// each time. Thread-safe.
+void* AllocatePixelBlock(size_t bytes);
+void FreePixelBlock(void* block, size_t bytes) noexcept;
+
+template <class T>
+struct PixelAllocator {
+  using value_type = T;
+  PixelAllocator() = default;
+  template <class U>
+  PixelAllocator(const PixelAllocator<U>&) noexcept {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocatePixelBlock(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) noexcept { FreePixelBlock(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const PixelAllocator<U>&) const noexcept {
+    return true;
+  }
+};
 
 // An 8-bit image that owns its pixels. Rows are padded to a multiple of 16
 // bytes, so rowbytes may exceed width × 4: code that walks rows by width
@@ -52,7 +74,7 @@ class Image {
   int32_t width_ = 0;
   int32_t height_ = 0;
   int32_t rowbytes_ = 0;
-  std::vector<PF_Pixel> pixels_;  // rowbytes / 4 pixels per row
+  std::vector<PF_Pixel, PixelAllocator<PF_Pixel>> pixels_;  // rowbytes / 4 pixels per row
 };
 
 // Describes caller-owned pixels as a world (same fields as Image::AsWorld).
