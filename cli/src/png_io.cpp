@@ -13,7 +13,12 @@ namespace vantrel::cli {
 namespace fs = std::filesystem;
 
 fs::path PartialName(const fs::path& path) {
-  return path.parent_path() / ("." + path.filename().string() + ".partial");
+  // Built by appending: GCC 12 at -O3 mistakes "." + string for an
+  // overlapping copy (-Wrestrict).
+  std::string name = ".";
+  name += path.filename().string();
+  name += ".partial";
+  return path.parent_path() / name;
 }
 
 namespace {
