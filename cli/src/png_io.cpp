@@ -62,8 +62,11 @@ std::string EncodeTo(std::FILE* file, const Raster& image) {
   png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
                static_cast<png_uint_32>(image.height), 8, PNG_COLOR_TYPE_RGB_ALPHA,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Level 6 keeps the files near their smallest at a fraction of level 9's cost.
-  png_set_compression_level(png, 6);
+  // Frames are previews written by the dozen: the up filter at level 1 writes
+  // a 1920x1080 frame in well under half the time of the defaults, for a
+  // file about a fifth larger.
+  png_set_compression_level(png, 1);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   png_write_info(png, info);
   for (int y = 0; y < image.height; ++y) {
     rows[static_cast<std::size_t>(y)] = const_cast<png_bytep>(image.At(0, y));
