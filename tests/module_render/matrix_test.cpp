@@ -2,18 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "row_vector.h"
+
 namespace vantrel {
 namespace {
 
-struct Point {
-  double x, y;
-};
-
-// Row vector (x, y, 1) times m.
-Point Apply(const Matrix3& m, Point p) {
-  return {p.x * m.at(0, 0) + p.y * m.at(1, 0) + m.at(2, 0),
-          p.x * m.at(0, 1) + p.y * m.at(1, 1) + m.at(2, 1)};
-}
+using testing::Apply;
+using testing::Point;
 
 TEST(Matrix3, StartsAsIdentityAndTranslationGoesIntoThirdRow) {
   Matrix3 m;

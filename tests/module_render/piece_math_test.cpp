@@ -9,18 +9,13 @@
 #include "render/composite.h"
 #include "render/guides.h"
 #include "render/piece_transform.h"
+#include "row_vector.h"
 
 namespace vantrel {
 namespace {
 
-struct Point {
-  double x, y;
-};
-
-Point Apply(const Matrix3& m, Point p) {
-  return {p.x * m.at(0, 0) + p.y * m.at(1, 0) + m.at(2, 0),
-          p.x * m.at(0, 1) + p.y * m.at(1, 1) + m.at(2, 1)};
-}
+using testing::Apply;
+using testing::Point;
 
 LayerTransform Transform(Point position, Point anchor, Point scale) {
   LayerTransform t;

@@ -9,6 +9,7 @@
 #include "params/params.h"
 #include "recording_host.h"
 #include "render/guides.h"
+#include "row_vector.h"
 
 namespace vantrel::render_test {
 namespace {
@@ -26,14 +27,8 @@ std::vector<PF_Rect> TwoLines(int first, int second) {
   return rects;
 }
 
-struct Point {
-  double x, y;
-};
-
-Point Apply(const PF_FloatMatrix& m, Point p) {
-  return {p.x * m.mat[0][0] + p.y * m.mat[1][0] + m.mat[2][0],
-          p.x * m.mat[0][1] + p.y * m.mat[1][1] + m.mat[2][1]};
-}
+using testing::Apply;
+using testing::Point;
 
 std::vector<A_long> Times(const std::vector<StreamFetch>& fetches) {
   std::vector<A_long> times;
