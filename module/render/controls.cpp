@@ -29,8 +29,9 @@ RenderControls ReadControls(PF_ParamDef* params[], A_long time_step) {
       c.motion_blur ? Slider(params, kParamMotionBlurAmount) * kMotionBlurShiftPerPercent : 0.0;
   c.separation_threshold = Slider(params, kParamSeparationThreshold);
   c.separation_guide = Checked(params, kParamSeparationGuide);
-  // Truncated toward zero; the slider's range keeps it within 32 bits.
-  c.seed = static_cast<int32_t>(Slider(params, kParamRandomSeed));
+  // Truncated toward zero; a value beyond 32 bits (which the slider's range
+  // rules out, but a host may still hand over) seeds with INT32_MIN.
+  c.seed = TruncateToInt32(Slider(params, kParamRandomSeed));
   c.evaluate_tangents = Checked(params, kParamEvaluateTangents);
   return c;
 }

@@ -98,9 +98,11 @@ std::vector<PieceTransform> SampleMotionBlurTransforms(StreamSampler& sampler,
                                                        double motion_blur_shift, Downsample ds) {
   std::vector<PieceTransform> records(pieces.size());
   // The sample time starts one shift after the current time (truncated toward
-  // zero, like every step of the chain) and then follows the piece times.
-  const auto sample_start =
-      static_cast<A_long>(static_cast<double>(chain.current_time) + motion_blur_shift);
+  // zero, like every step of the chain) and then follows the piece times. Near
+  // the end of the time range it does not fit and becomes INT32_MIN, as each
+  // step of the chain does.
+  const A_long sample_start =
+      TruncateToInt32(static_cast<double>(chain.current_time) + motion_blur_shift);
   LayerTransform at_sample;
   LayerTransform at_piece;
   A_long tm = sample_start;

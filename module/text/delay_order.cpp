@@ -13,14 +13,6 @@ namespace {
 // as in the runtime whose sequence this reproduces.
 thread_local uint32_t generator_state = 1;
 
-// Truncation toward zero to 32 bits as the x64 conversion instruction does
-// it: a value that does not fit (or NaN) gives INT32_MIN instead of undefined
-// behaviour.
-int32_t TruncateToInt32(double value) {
-  if (value > -2147483649.0 && value < 2147483648.0) return static_cast<int32_t>(value);
-  return INT32_MIN;
-}
-
 void Shuffle(Piece* first, std::size_t size) {
   for (std::size_t i = 1; i < size; ++i) {
     const std::size_t j = static_cast<std::size_t>(MsRand()) % (i + 1);
@@ -29,6 +21,11 @@ void Shuffle(Piece* first, std::size_t size) {
 }
 
 }  // namespace
+
+int32_t TruncateToInt32(double value) {
+  if (value > -2147483649.0 && value < 2147483648.0) return static_cast<int32_t>(value);
+  return INT32_MIN;
+}
 
 void MsSrand(uint32_t seed) { generator_state = seed; }
 

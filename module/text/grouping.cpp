@@ -7,6 +7,7 @@
 // it; the pair comparisons made are exactly those of a scan that erases the
 // second record of each merged pair from the list.
 #include <cstddef>
+#include <limits>
 
 #include "text/text.h"
 
@@ -130,6 +131,14 @@ void GroupPieces(std::vector<Piece>& pieces, double threshold, bool word_mode, d
 }
 
 double DownsampleFactor(const PF_RationalScale& scale) {
+  // A zero denominator gives what the single-precision division gives on the
+  // host's processor (an infinity, or NaN for 0/0), without dividing by zero;
+  // the render then skips every piece it cannot place.
+  if (scale.den == 0) {
+    if (scale.num == 0) return std::numeric_limits<double>::quiet_NaN();
+    return scale.num > 0 ? std::numeric_limits<double>::infinity()
+                         : -std::numeric_limits<double>::infinity();
+  }
   // Formed in single precision on purpose, like every downsample factor of
   // the render: a third is 0.3333333432674408 here, not 0.333...33.
   const float quotient = static_cast<float>(scale.num) / static_cast<float>(scale.den);

@@ -24,6 +24,12 @@ struct Piece {
 
 using VertexList = std::vector<PF_PathVertex>;
 
+// Truncation of a double toward zero to 32 bits as the x64 conversion
+// instruction does it: a value that does not fit (or NaN) gives INT32_MIN.
+// Every conversion of a computed double to a 32-bit integer goes through here,
+// so no value a host hands over can make the conversion undefined.
+int32_t TruncateToInt32(double value);
+
 // --- Glyph outline bounds --------------------------------------------------
 
 // The box of one outline's vertex list: its on-curve points, and with
