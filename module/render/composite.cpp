@@ -1,7 +1,9 @@
 #include "render/composite.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "render/host_object.h"
 
@@ -50,11 +52,41 @@ void TransformIntoOutput(PF_InData* in_data, const PF_EffectWorld& piece_world,
 
 PF_Rect SnapOutwards(const Piece& piece) {
   PF_Rect box;
-  box.left = static_cast<A_long>(std::floor(piece.left));
-  box.top = static_cast<A_long>(std::floor(piece.top));
-  box.right = static_cast<A_long>(std::ceil(piece.right));
-  box.bottom = static_cast<A_long>(std::ceil(piece.bottom));
+  box.left = TruncateToInt32(std::floor(piece.left));
+  box.top = TruncateToInt32(std::floor(piece.top));
+  box.right = TruncateToInt32(std::ceil(piece.right));
+  box.bottom = TruncateToInt32(std::ceil(piece.bottom));
   return box;
+}
+
+bool IsPlaceable(const Piece& piece, const PF_EffectWorld& input) {
+  const double edges[4] = {std::floor(piece.left), std::floor(piece.top), std::ceil(piece.right),
+                           std::ceil(piece.bottom)};
+  for (double edge : edges) {
+    // Also false for NaN and the infinities.
+    if (!(edge >= -2147483648.0 && edge <= 2147483647.0)) return false;
+  }
+  const PF_Rect box = SnapOutwards(piece);
+  // In 64 bits: the difference of two 32-bit edges need not fit in 32.
+  const int64_t left = box.left, top = box.top, right = box.right, bottom = box.bottom;
+  if (right < left || bottom < top) return false;
+  // The world may reach past the input (the host copies only what lies
+  // inside it), by as much as the input's own size on every side; beyond that
+  // a box is not one of the layer's glyphs and would ask for an absurd world.
+  const int64_t width = std::max<int64_t>(input.width, 0);
+  const int64_t height = std::max<int64_t>(input.height, 0);
+  return left >= -width && right <= 2 * width && top >= -height && bottom <= 2 * height;
+}
+
+bool IsFinite(const PieceMatrices& matrices, bool motion_blur) {
+  for (double e : matrices.main.e) {
+    if (!std::isfinite(e)) return false;
+  }
+  if (!motion_blur) return true;  // the blur matrix is not handed over
+  for (double e : matrices.blur.e) {
+    if (!std::isfinite(e)) return false;
+  }
+  return true;
 }
 
 PieceMatrices BuildPieceMatrices(const Piece& piece, const PieceTransform& r,
@@ -112,13 +144,17 @@ void CompositePieces(PF_InData* in_data, SuiteCache& suites, PF_EffectWorld* inp
     const PieceTransform& m = blur_transforms.at(i);
     // A Scale of 0 at either time leaves nothing to draw (and no inverse).
     if (!IsDrawable(r, m, options.motion_blur)) continue;
+    // A piece that cannot be cut out of the input, or whose placement is not
+    // a finite matrix, is skipped before any host object is made for it.
+    if (!IsPlaceable(piece, *input)) continue;
+    const PieceMatrices matrices = BuildPieceMatrices(piece, r, m);
+    if (!IsFinite(matrices, options.motion_blur)) continue;
     World world(suites.Get<AEGP_WorldSuite3>().AEGP_Dispose);
     PF_EffectWorld pf_world{};
     CutOutPiece(in_data, suites, input, SnapOutwards(piece), world, pf_world);
     if (world.get() == nullptr) continue;  // the host could not make the world: skip the piece
     ApplyGuideTints(suites, options.guides, piece, pf_world);
-    TransformIntoOutput(in_data, pf_world, BuildPieceMatrices(piece, r, m), r.opacity_level,
-                        options.motion_blur, output);
+    TransformIntoOutput(in_data, pf_world, matrices, r.opacity_level, options.motion_blur, output);
   }
 }
 

@@ -13,8 +13,18 @@
 
 namespace vantrel {
 
-// A piece's box snapped outwards to whole render pixels.
+// A piece's box snapped outwards to whole render pixels. An edge that does
+// not fit in 32 bits comes out as INT32_MIN; IsPlaceable tells such boxes
+// apart.
 PF_Rect SnapOutwards(const Piece& piece);
+
+// Whether a piece can be cut out of `input` into a temporary world: its
+// snapped edges are finite and fit in 32 bits, its width and height are not
+// negative (0 is allowed, as for a vertical stroke), and it lies within the
+// input grown by the input's own width and height on every side. Outside
+// that rectangle a box cannot come from the layer's glyphs, and its world
+// would be sized by whatever the host reported rather than by the frame.
+bool IsPlaceable(const Piece& piece, const PF_EffectWorld& input);
 
 // The matrices that carry a piece's temporary world (origin at the snapped
 // corner) into the output: `main` places it as the layer transform at the
@@ -26,6 +36,12 @@ struct PieceMatrices {
 };
 PieceMatrices BuildPieceMatrices(const Piece& piece, const PieceTransform& r,
                                  const PieceTransform& m);
+
+// Whether every element of the matrices handed to transform_world is finite
+// (the blur matrix only with motion blur on). A non-finite Position, Anchor
+// Point or Scale value, or an infinite downsample factor, leaves a piece with
+// no place in the output.
+bool IsFinite(const PieceMatrices& matrices, bool motion_blur);
 
 // A piece is drawn only when its scale ratios are finite and non-zero (and,
 // with motion blur, those of its blur record too): a Scale of 0 at either
