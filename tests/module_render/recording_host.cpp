@@ -1,7 +1,9 @@
 #include "recording_host.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "params/params.h"
 #include "render/render.h"
@@ -85,24 +87,50 @@ A_Err DisposeTextOutlines(AEGP_TextOutlinesH outlines) {
 A_Err GetNumTextOutlines(AEGP_TextOutlinesH outlines, A_long* count) {
   H().log.push_back("AEGP_GetNumTextOutlines");
   Expect(IsLive(U(outlines), "outlines"), "GetNumTextOutlines: not live");
-  *count = static_cast<A_long>(H().outlines.size());
+  *count = H().reported_outline_count.value_or(H().OutlineCount());
   return A_Err_NONE;
 }
 
 A_Err GetIndexedTextOutline(AEGP_TextOutlinesH outlines, A_long i, PF_PathOutlinePtr* path) {
   Expect(IsLive(U(outlines), "outlines"), "GetIndexedTextOutline: not live");
+  const A_long count = H().reported_outline_count.value_or(H().OutlineCount());
+  Expect(i >= 0 && i < count, "GetIndexedTextOutline: index out of range");
   *path = reinterpret_cast<PF_PathOutlinePtr>(kPathBase + static_cast<uintptr_t>(i));
   return A_Err_NONE;
 }
 
-PF_Err PathNumSegments(PF_ProgPtr, PF_PathOutlinePtr, A_long* segments) {
-  *segments = 4;
+// The outline index of a path handle, -1 for one the host never gave.
+A_long OutlineOf(PF_PathOutlinePtr path) {
+  const uintptr_t handle = U(path);
+  if (handle < kPathBase || handle - kPathBase >= static_cast<uintptr_t>(H().OutlineCount())) {
+    return -1;
+  }
+  return static_cast<A_long>(handle - kPathBase);
+}
+
+A_long SegmentsOf(A_long outline) {
+  if (outline < 0) return 0;
+  return H().path_count > 0 ? H().path_segments(outline) : 4;
+}
+
+PF_Err PathNumSegments(PF_ProgPtr, PF_PathOutlinePtr path, A_long* segments) {
+  *segments = SegmentsOf(OutlineOf(path));
   return PF_Err_NONE;
 }
 
-// The corners of the outline's rectangle, with tangents on the corners.
+// The corners of the outline's rectangle, with tangents on the corners; or the
+// scripted path's vertex.
 PF_Err PathVertexInfo(PF_ProgPtr, PF_PathOutlinePtr path, A_long v, PF_PathVertex* vertex) {
-  const PF_Rect& r = H().outlines.at(U(path) - kPathBase);
+  const A_long outline = OutlineOf(path);
+  if (outline < 0 || v < 0 || v >= SegmentsOf(outline)) {
+    H().faults.push_back("PathVertexInfo: no such vertex");
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  if (H().path_count > 0) {
+    *vertex = H().path_vertex(outline, v);
+    return PF_Err_NONE;
+  }
+  const PF_Rect& r = H().outlines.at(static_cast<std::size_t>(outline));
   const double x = (v == 1 || v == 2) ? r.right : r.left;
   const double y = (v >= 2) ? r.bottom : r.top;
   *vertex = {x, y, x, y, x, y};
@@ -172,12 +200,19 @@ A_Err NewWorld(AEGP_PluginID id, AEGP_WorldType type, A_long width, A_long heigh
                AEGP_WorldH* world) {
   H().log.push_back("AEGP_New");
   Expect(id == 0 && type == AEGP_WorldType_8, "AEGP_New: arguments");
+  H().world_sizes.emplace_back(width, height);
+  if (width < 0 || height < 0 || static_cast<int64_t>(width) * height > H().max_world_pixels) {
+    H().faults.push_back("AEGP_New: absurd size " + std::to_string(width) + " x " +
+                         std::to_string(height));
+    return A_Err_PARAMETER;
+  }
   if (++H().world_calls == H().fail_world_new) return A_Err_ALLOC;
   const uintptr_t handle = H().Make("world");
   const int stride = width + 2;
-  H().worlds[handle] = {std::vector<PF_Pixel>(static_cast<std::size_t>(stride * height),
-                                              PF_Pixel{0xDD, 0xDD, 0xDD, 0xDD}),
-                        width, height, stride};
+  // At least one pixel, so that even an empty world has data of its own.
+  const auto size = std::max<std::size_t>(static_cast<std::size_t>(stride) * height, 1);
+  H().worlds[handle] = {std::vector<PF_Pixel>(size, PF_Pixel{0xDD, 0xDD, 0xDD, 0xDD}), width,
+                        height, stride};
   *world = reinterpret_cast<AEGP_WorldH>(handle);
   return A_Err_NONE;
 }
@@ -214,12 +249,19 @@ PF_Err CopyHq(PF_ProgPtr, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src
               PF_Rect* dst_r) {
   H().log.push_back("copy_hq");
   H().copies.push_back({src, *src_r, dst_r == nullptr});
+  Expect(H().IsLiveWorldData(dst), "copy_hq: destination is not a live world");
+  // Without a destination rectangle the source rectangle fills the world; a
+  // rectangle of another size would scale the piece.
+  Expect(static_cast<int64_t>(src_r->right) - src_r->left == dst->width &&
+             static_cast<int64_t>(src_r->bottom) - src_r->top == dst->height,
+         "copy_hq: rectangle and world differ in size");
+  // The rectangle may reach past the source, whose pixels alone are copied.
   for (int y = 0; y < dst->height; ++y) {
     for (int x = 0; x < dst->width; ++x) {
-      const int sx = src_r->left + x;
-      const int sy = src_r->top + y;
+      const int64_t sx = static_cast<int64_t>(src_r->left) + x;
+      const int64_t sy = static_cast<int64_t>(src_r->top) + y;
       if (sx >= 0 && sy >= 0 && sx < src->width && sy < src->height) {
-        PixelOf(dst, x, y) = PixelOf(src, sx, sy);
+        PixelOf(dst, x, y) = PixelOf(src, static_cast<int>(sx), static_cast<int>(sy));
       }
     }
   }
@@ -231,6 +273,11 @@ PF_Err CopyHq(PF_ProgPtr, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src
 A_Err IterateGeneric(A_long iterations, void* refcon, AEGP_IterateGenericFunc fn) {
   H().log.push_back("AEGP_IterateGeneric");
   H().iterations.push_back({iterations, refcon, fn});
+  const auto* world = static_cast<const PF_EffectWorld*>(refcon);
+  if (!H().IsLiveWorldData(world) || iterations != world->width) {
+    H().faults.push_back("AEGP_IterateGeneric: not one iteration per column of a live world");
+    return A_Err_PARAMETER;
+  }
   for (A_long i = 0; i < iterations; ++i) fn(refcon, 0, i, iterations);
   return A_Err_NONE;
 }
@@ -238,6 +285,10 @@ A_Err IterateGeneric(A_long iterations, void* refcon, AEGP_IterateGenericFunc fn
 PF_Err Fill(PF_ProgPtr, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
   H().log.push_back(color == nullptr ? "fill" : "fill colour");
   H().fills.push_back({world, color != nullptr, color ? *color : PF_Pixel{}, rect != nullptr});
+  if (world != &H().output && !H().IsLiveWorldData(world)) {
+    H().faults.push_back("fill: neither the output nor a live world");
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
   for (int y = 0; y < world->height; ++y) {
     for (int x = 0; x < world->width; ++x) PixelOf(world, x, y) = color ? *color : PF_Pixel{};
   }
@@ -261,9 +312,16 @@ PF_Err TransformWorld(PF_ProgPtr, PF_Quality quality, PF_ModeFlags flags, PF_Fie
                      dest_rect,
                      dst,
                      {}};
+  Expect(H().IsLiveWorldData(src), "transform_world: source is not a live world");
+  Expect(dst == &H().output, "transform_world: destination is not the output");
+  for (A_long k = 0; k < count; ++k) {
+    for (double e : matrices[k].mat[0]) Expect(std::isfinite(e), "transform_world: matrix");
+    for (double e : matrices[k].mat[1]) Expect(std::isfinite(e), "transform_world: matrix");
+    for (double e : matrices[k].mat[2]) Expect(std::isfinite(e), "transform_world: matrix");
+  }
   call.source.width = src->width;
   call.source.height = src->height;
-  for (int y = 0; y < src->height; ++y) {
+  for (int y = 0; y < src->height && H().capture_sources; ++y) {
     for (int x = 0; x < src->width; ++x) call.source.px.push_back(PixelOf(src, x, y));
   }
   H().transforms.push_back(std::move(call));
@@ -416,6 +474,29 @@ RecordingHost::RecordingHost() {
 RecordingHost::~RecordingHost() { current = nullptr; }
 
 PF_Err RecordingHost::RenderNow() { return Render(&in_data, params.data(), &output); }
+
+void RecordingHost::SetPaths(std::vector<std::vector<PF_PathVertex>> paths) {
+  path_count = static_cast<A_long>(paths.size());
+  auto shared = std::make_shared<std::vector<std::vector<PF_PathVertex>>>(std::move(paths));
+  path_segments = [shared](A_long i) {
+    return static_cast<A_long>(shared->at(static_cast<std::size_t>(i)).size());
+  };
+  path_vertex = [shared](A_long i, A_long v) {
+    return shared->at(static_cast<std::size_t>(i)).at(static_cast<std::size_t>(v));
+  };
+}
+
+A_long RecordingHost::OutlineCount() const {
+  return path_count > 0 ? path_count : static_cast<A_long>(outlines.size());
+}
+
+bool RecordingHost::IsLiveWorldData(const PF_EffectWorld* w) const {
+  if (w == nullptr) return false;
+  for (const auto& [handle, world] : worlds) {
+    if (w->data == world.px.data()) return w->width == world.width && w->height == world.height;
+  }
+  return false;
+}
 
 uintptr_t RecordingHost::Make(const std::string& kind) {
   ++objects_made;

@@ -12,8 +12,10 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ae_sdk.h"
@@ -86,6 +88,15 @@ class RecordingHost {
   AEGP_ObjectType object_type = AEGP_ObjectType_TEXT;
   A_Err object_type_err = A_Err_NONE;
   std::vector<PF_Rect> outlines;  // one rectangle per glyph outline, layer pixels
+  // Arbitrary paths in place of the rectangles, when path_count > 0: outline i
+  // has path_segments(i) segments and vertex v of it is path_vertex(i, v).
+  A_long path_count = 0;
+  std::function<A_long(A_long)> path_segments;
+  std::function<PF_PathVertex(A_long, A_long)> path_vertex;
+  void SetPaths(std::vector<std::vector<PF_PathVertex>> paths);
+  // What AEGP_GetNumTextOutlines answers when set; outlines that do not exist
+  // read as empty paths.
+  std::optional<A_long> reported_outline_count;
   std::function<Vec2(A_long)> position = [](A_long) { return Vec2{0, 0}; };
   std::function<Vec2(A_long)> anchor = [](A_long) { return Vec2{0, 0}; };
   std::function<Vec2(A_long)> scale = [](A_long) { return Vec2{100, 100}; };
@@ -95,6 +106,10 @@ class RecordingHost {
   int fail_world_new = 0;                    // 1-based number of the AEGP_New call that fails
   std::set<std::string> refused_suites;      // "name/version"
   std::function<void()> on_transform_world;  // may throw, to end the render
+  bool capture_sources = true;               // copy each transform_world source
+  // A temporary world larger than this is a fault: no piece of a 200 x 100
+  // frame needs one.
+  int64_t max_world_pixels = 1 << 20;
 
   // --- The records a render gets --------------------------------------------
   PF_InData in_data{};
@@ -117,6 +132,7 @@ class RecordingHost {
   std::vector<FillCall> fills;
   std::vector<CopyCall> copies;
   std::vector<IterateCall> iterations;
+  std::vector<std::pair<A_long, A_long>> world_sizes;  // every AEGP_New, width x height
   std::vector<A_Time> outline_times;
   std::vector<PF_ParamIndex> effect_stream_indices;
   std::vector<std::string> faults;      // misuse seen by the host (stale handles, ...)
@@ -124,6 +140,9 @@ class RecordingHost {
   std::map<std::string, int> released;
   int objects_made = 0;
   int objects_disposed = 0;
+
+  // The outlines the host has: the scripted paths, else the rectangles.
+  A_long OutlineCount() const;
 
   // Every suite released as often as acquired, every object given back, no fault.
   ::testing::AssertionResult Balanced() const;
@@ -139,6 +158,7 @@ class RecordingHost {
     int width, height, stride;
   };
   std::map<uintptr_t, FakeWorld> worlds;
+  bool IsLiveWorldData(const PF_EffectWorld* w) const;
   int stream_calls = 0;
   int world_calls = 0;
   uintptr_t next_handle = 0x1000;
