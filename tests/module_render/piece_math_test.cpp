@@ -160,6 +160,44 @@ TEST(PieceMatrices, SnapsBoxesOutwardsToWholePixels) {
   EXPECT_EQ(box.bottom, 5);
 }
 
+TEST(PieceMatrices, SnappingNeverOverflows) {
+  // Edges beyond 32 bits come out as INT32_MIN, as the x64 conversion does.
+  const PF_Rect box = SnapOutwards(Box(std::nan(""), 1e300, -1e300, 2147483647.5));
+  EXPECT_EQ(box.left, INT32_MIN);
+  EXPECT_EQ(box.top, INT32_MIN);
+  EXPECT_EQ(box.right, INT32_MIN);
+  EXPECT_EQ(box.bottom, INT32_MIN);
+}
+
+// Box(left, top, right, bottom).
+TEST(PieceMatrices, PlaceableBoxesLieWithinTheInputGrownByItsSize) {
+  PF_EffectWorld input{};
+  input.width = 200;
+  input.height = 100;
+  EXPECT_TRUE(IsPlaceable(Box(-200, -100, 400, 200), input));
+  EXPECT_TRUE(IsPlaceable(Box(4, 0, 4, 10), input)) << "a vertical stroke: width 0";
+  EXPECT_FALSE(IsPlaceable(Box(-200.5, 0, 10, 10), input));
+  EXPECT_FALSE(IsPlaceable(Box(0, 0, 400.01, 10), input));
+  EXPECT_FALSE(IsPlaceable(Box(0, -101, 10, 10), input));
+  EXPECT_FALSE(IsPlaceable(Box(0, 0, 10, 200.5), input));
+  EXPECT_FALSE(IsPlaceable(Box(10, 0, 5, 10), input)) << "right of left";
+  EXPECT_FALSE(IsPlaceable(Box(0, 0, std::nan(""), 10), input));
+  EXPECT_FALSE(IsPlaceable(Box(-std::numeric_limits<double>::infinity(), 0, 10, 10), input));
+  input.width = -5;  // a host's nonsense: nothing can be cut out of it
+  EXPECT_FALSE(IsPlaceable(Box(0, 0, 10, 10), input));
+  EXPECT_TRUE(IsPlaceable(Box(0, 0, 0, 10), input));
+}
+
+TEST(PieceMatrices, NonFiniteMatricesAreToldApart) {
+  PieceMatrices m;
+  EXPECT_TRUE(IsFinite(m, true));
+  m.blur.e[6] = std::numeric_limits<double>::infinity();
+  EXPECT_TRUE(IsFinite(m, false)) << "the blur matrix is not handed over";
+  EXPECT_FALSE(IsFinite(m, true));
+  m.main.e[4] = std::nan("");
+  EXPECT_FALSE(IsFinite(m, false));
+}
+
 TEST(Composite, OpacityIsTruncatedNotRounded) {
   EXPECT_EQ(CompositeOpacity(OpacityLevel(100)), 254);
   EXPECT_EQ(CompositeOpacity(OpacityLevel(50)), 127);

@@ -2,6 +2,7 @@
 // the time of each position.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -194,6 +195,20 @@ TEST(PieceTime, TruncatesTowardZeroBelowZero) {
   const std::vector<Piece> pieces = Numbered(2);
   EXPECT_EQ(PieceTime(1, pieces[1], {0, 2}, -1, 0, 2.5), -3);
   EXPECT_EQ(Times(Numbered(4), {0, 4}, 2, 2.5), (Ints{2, 0, -2, -4}));
+}
+
+TEST(PieceTime, AStepOutOf32BitsBecomesInt32MinLikeTheX64Conversion) {
+  const PieceRange all{0, 3};
+  Piece second;
+  second.index = 1;
+  EXPECT_EQ(PieceTime(1, second, all, INT32_MAX, 0, -1.0), INT32_MIN);
+  EXPECT_EQ(PieceTime(1, second, all, INT32_MIN, 0, 1.0), INT32_MIN);
+  EXPECT_EQ(PieceTime(1, second, all, INT32_MIN, 0, 0.5), INT32_MIN);  // -2147483648.5 -> toward 0
+  EXPECT_EQ(PieceTime(1, second, all, 0, 0, std::numeric_limits<double>::quiet_NaN()), INT32_MIN);
+  EXPECT_EQ(TruncateToInt32(2147483647.9), INT32_MAX);
+  EXPECT_EQ(TruncateToInt32(-2147483648.9), INT32_MIN);
+  EXPECT_EQ(TruncateToInt32(1e300), INT32_MIN);
+  EXPECT_EQ(TruncateToInt32(-std::numeric_limits<double>::infinity()), INT32_MIN);
 }
 
 TEST(PieceTime, OnlyTheRangeAfterItsFirstIsDelayed) {

@@ -226,6 +226,15 @@ TEST(GroupPixels, DownsampleFactorIsFormedInSinglePrecision) {
   EXPECT_EQ(DownsampleFactor({1, 0x80000000u}), std::ldexp(1.0, -31));
 }
 
+TEST(GroupPixels, AZeroDenominatorGivesTheIeeeQuotient) {
+  // What the single-precision division gives on the host's processor; the
+  // render then has no piece it can place.
+  EXPECT_EQ(DownsampleFactor({3, 0}), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(DownsampleFactor({-3, 0}), -std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isnan(DownsampleFactor({0, 0})));
+  EXPECT_EQ(DownsampleFactor({0, 7}), 0.0);
+}
+
 TEST(GroupPixels, AThirdScalesByItsSinglePrecisionValue) {
   const double third = DownsampleFactor({1, 3});
   EXPECT_EQ(Group({Box(30, 60, 3, 9)}, 0, false, third, 1),
