@@ -1,6 +1,10 @@
 // Replaces the global operator new and delete of the test program with ones
-// that keep a size header in front of every block. Allocation failure still
-// throws std::bad_alloc, as the render's error guard expects.
+// that keep a size header in front of every block. Allocation failure throws
+// std::bad_alloc, as the render's error guard expects; this also holds under
+// AddressSanitizer, whose own operator new reports the failure and aborts even
+// with allocator_may_return_null=1 (run there with
+// ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=8192, so
+// that malloc returns null for the absurd outline count instead).
 #include "alloc_meter.h"
 
 #include <atomic>
