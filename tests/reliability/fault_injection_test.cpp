@@ -203,7 +203,21 @@ TEST_F(FaultInjection, EveryFailedCallOfARenderAtFullResolutionWithoutGuides) {
   }
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VANTREL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VANTREL_UNDER_ASAN 1
+#endif
+#endif
+
 TEST_F(FaultInjection, AnAbsurdOutlineCountEndsIn512WithNothingLeft) {
+#if defined(VANTREL_UNDER_ASAN)
+  // AddressSanitizer's operator new reports a failed allocation and aborts
+  // even with allocator_may_return_null=1 (only the nothrow forms and malloc
+  // return null), so the effect never sees std::bad_alloc there.
+  GTEST_SKIP() << "a failed operator new aborts under AddressSanitizer";
+#endif
   // INT32_MAX outlines ask for far more memory than the machine has: the
   // effect's allocation fails inside the render, and everything it obtained
   // until then goes back on the way out.
