@@ -80,20 +80,31 @@ std::string ControlCatalog::NameList() const {
   return out;
 }
 
+namespace {
+
+// What the host saw go wrong in a failed command, for its error message.
+std::string Reason(const host::Session& session) {
+  const auto violations = session.violations();
+  return violations.empty() ? "" : ": " + violations.front();
+}
+
+}  // namespace
+
 ControlCatalog ReadModuleControls(PF_EntryPointFunc entry) {
   host::Session session;
   PF_OutData out_data{};
   PF_InData in_data = session.MakeInData();
   PF_Err err = session.Call(entry, PF_Cmd_GLOBAL_SETUP, &in_data, &out_data, nullptr, nullptr);
   if (err != PF_Err_NONE) {
-    throw host::HostError("the module refused global set-up (error " + std::to_string(err) + ")");
+    throw host::HostError("the module refused global set-up (error " + std::to_string(err) + ")" +
+                          Reason(session));
   }
   out_data = PF_OutData{};
   in_data = session.MakeInData();
   err = session.Call(entry, PF_Cmd_PARAMS_SETUP, &in_data, &out_data, nullptr, nullptr);
   if (err != PF_Err_NONE) {
     throw host::HostError("the module refused parameter set-up (error " + std::to_string(err) +
-                          ")");
+                          ")" + Reason(session));
   }
   if (auto v = session.violations(); !v.empty()) {
     throw host::HostError("the module broke the host's rules during set-up: " + v.front());

@@ -151,8 +151,12 @@ int Controls(const Arguments& a) {
 
 int Inspect(const Arguments& a) {
   RequirePositional(a, 1, "one module file: vantrel inspect MODULE");
-  std::cout << host::DescribeModule(a.positional[0]);
-  return kExitOk;
+  const host::ModuleReport report = host::InspectModule(a.positional[0]);
+  std::cout << report.text;
+  if (report.problem.empty()) return kExitOk;
+  // The description says what was found; the exit code lets a script see it.
+  std::cerr << "vantrel: " << report.problem << "\n";
+  return kExitFailed;
 }
 
 struct LoadedScene {
@@ -163,7 +167,13 @@ struct LoadedScene {
 LoadedScene LoadScene(const Arguments& a) {
   LoadedScene s;
   s.module = host::LoadedModule::Load(ModulePath(a.module));
-  const cli::ControlCatalog controls = cli::ReadModuleControls(s.module->entry());
+  cli::ControlCatalog controls;
+  try {
+    controls = cli::ReadModuleControls(s.module->entry());
+  } catch (const host::HostError& e) {
+    // Say which module failed its set-up: --module may name any file.
+    throw host::HostError(s.module->path().string() + ": " + e.what());
+  }
   s.file = cli::ReadSceneFile(a.positional[0], controls);
   return s;
 }

@@ -140,6 +140,31 @@ TEST(ModuleLoader, ExplainsWhyAFileIsNotLoaded) {
   const std::string renamed_error = LoadError(renamed.path());
   EXPECT_NE(renamed_error.find("no exported entry point XrobeMain"), std::string::npos)
       << renamed_error;
+  EXPECT_EQ(renamed_error.rfind(renamed.path().string() + ": ", 0), 0u) << renamed_error;
+}
+
+TEST(ModuleLoader, AMalformedPropertyResourceIsRefusedBeforeTheLibraryIsLoaded) {
+  // The probe's resource claims 200 properties where it holds three.
+  std::vector<uint8_t> image = FileBytes(PROBE_PATH);
+  const std::string header("\x01\0\0\0\0\0\x03\0\0\0MIB8dnik", 18);
+  auto at = std::search(image.begin(), image.end(), header.begin(), header.end());
+  ASSERT_NE(at, image.end());
+  at[6] = 200;
+  TempFile damaged("damaged.so", image);
+  const std::string error = LoadError(damaged.path());
+  EXPECT_EQ(error.rfind(damaged.path().string() + ": ", 0), 0u) << error;
+  EXPECT_NE(error.find("property"), std::string::npos) << error;
+
+  // A resource whose entry-point string has no terminating zero.
+  image = FileBytes(PROBE_PATH);
+  const std::string entry("ProbeMain\0\0\0", 12);
+  at = std::search(image.begin(), image.end(), entry.begin(), entry.end());
+  ASSERT_NE(at, image.end());
+  std::fill(at + 9, at + 12, 'X');
+  TempFile unterminated("unterminated.so", image);
+  const std::string unterminated_error = LoadError(unterminated.path());
+  EXPECT_EQ(unterminated_error.rfind(unterminated.path().string() + ": ", 0), 0u)
+      << unterminated_error;
 }
 
 TEST(ModuleLoader, WindowsModuleIsReadButNotLoadedOnLinux) {

@@ -22,6 +22,8 @@ enum Command : PF_Cmd {
   kLeakObject = 109,      // makes an object through kObjectSuite and keeps it
   kDoubleDispose = 110,   // makes an object and disposes of it twice
   kAddNullParam = 111,    // add_param with a null definition; returns its result
+  kThrowException = 112,  // lets a std::runtime_error ("probe gave up") out of the entry point
+  kThrowInteger = 113,    // lets an int out of the entry point
 };
 
 inline constexpr char kMissingSuite[] = "Probe Missing Suite";

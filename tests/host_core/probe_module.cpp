@@ -1,6 +1,7 @@
 // A tiny module for testing the host: an entry point named by its own property
 // resource, whose commands each exercise one host operation.
 #include <cstring>
+#include <stdexcept>
 
 #include "ae_sdk.h"
 #include "probe_commands.h"
@@ -112,8 +113,30 @@ PF_Err WithObjects(PF_InData* in, int disposals) {
 
 }  // namespace
 
+// The misbehaving builds: PROBE_THROWS lets an exception out of every standard
+// command; PROBE_LEAKS renders by acquiring "AEGP World Suite" 3 and making a
+// world, and keeps both.
+#if defined(PROBE_LEAKS)
+PF_Err LeakingRender(PF_InData* in) {
+  const void* table = nullptr;
+  if (in->pica_basicP->AcquireSuite(kAEGPWorldSuite, kAEGPWorldSuiteVersion3, &table) || !table) {
+    return PF_Err_BAD_CALLBACK_PARAM;
+  }
+  AEGP_WorldH world = nullptr;
+  return static_cast<const AEGP_WorldSuite3*>(table)->AEGP_New(0, AEGP_WorldType_8, 8, 8, &world);
+}
+#endif
+
 VANTREL_DLLEXPORT PF_Err ProbeMain(PF_Cmd cmd, PF_InData* in, PF_OutData* out, PF_ParamDef*[],
                                    PF_LayerDef*, void*) {
+#if defined(PROBE_THROWS)
+  if (cmd >= 0 && cmd < PF_Cmd_NUM_CMDS) throw std::runtime_error("probe gave up");
+#endif
+#if defined(PROBE_LEAKS)
+  if (cmd == PF_Cmd_RENDER) return LeakingRender(in);
+#endif
+  if (cmd == probe::kThrowException) throw std::runtime_error("probe gave up");
+  if (cmd == probe::kThrowInteger) throw 7;
   if (cmd == probe::kHasBasicSuite) {
     out->my_version = in->pica_basicP != nullptr;
     return PF_Err_NONE;

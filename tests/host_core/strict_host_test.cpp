@@ -199,6 +199,19 @@ TEST_F(StrictHost, DoubleDisposeIsRefused) {
   EXPECT_THAT(session_.violations()[0], HasSubstr("unknown or already disposed"));
 }
 
+TEST_F(StrictHost, AnExceptionLeavingTheEntryPointIsAViolationAndTheHostGoesOn) {
+  EXPECT_EQ(Run(probe::kThrowException), PF_Err_INTERNAL_STRUCT_DAMAGED);
+  EXPECT_EQ(Run(probe::kThrowInteger), PF_Err_INTERNAL_STRUCT_DAMAGED);
+  EXPECT_THAT(
+      session_.violations(),
+      ::testing::ElementsAre("command 112: an exception left EntryPointFunc (probe gave up)",
+                             "command 113: an exception left EntryPointFunc"));
+  session_.ClearViolations();
+  ASSERT_EQ(Run(probe::kAnsiText), PF_Err_NONE);
+  EXPECT_STREQ(out_.return_msg, "Probe, v1.3\rtext");
+  EXPECT_TRUE(session_.violations().empty()) << Joined(session_.violations());
+}
+
 TEST(HandleTable, FindsOnlyLiveHandlesOfTheRightKind) {
   Session session;
   Session::CurrentScope scope(&session);

@@ -272,8 +272,14 @@ std::string Agreement(uint32_t runtime, const Pipl& pipl, const char* key) {
   return std::string("  DIFFERS from ") + key + " " + Hex32(resource);
 }
 
-// Runs the set-up commands and writes what they answer.
-void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
+// Runs the set-up commands and writes what they answer. Returns the first
+// failure or violation, "" when there was none.
+std::string DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
+  std::string problem;
+  const auto failed = [&](const char* command, PF_Err err) {
+    if (err != PF_Err_NONE && problem.empty())
+      problem = std::string(command) + " returned " + ErrorName(err);
+  };
   Session session;
   const Pipl& pipl = module.pipl();
 
@@ -281,6 +287,7 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
   PF_OutData global{};
   PF_Err err = session.Call(module.entry(), PF_Cmd_GLOBAL_SETUP, &in, &global, nullptr, nullptr);
   out << "\nPF_Cmd_GLOBAL_SETUP: " << ErrorName(err) << "\n";
+  failed("PF_Cmd_GLOBAL_SETUP", err);
   if (err == PF_Err_NONE) {
     std::vector<std::vector<std::string>> rows = {
         {"my_version", Hex32(global.my_version), DescribeVersion(global.my_version),
@@ -298,6 +305,7 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
   PF_OutData about{};
   err = session.Call(module.entry(), PF_Cmd_ABOUT, &in, &about, nullptr, nullptr);
   out << "\nPF_Cmd_ABOUT: " << ErrorName(err) << "\n";
+  failed("PF_Cmd_ABOUT", err);
   if (err == PF_Err_NONE) {
     for (const std::string& line : AboutLines(about)) out << "  " << line << "\n";
   }
@@ -307,6 +315,7 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
   err = session.Call(module.entry(), PF_Cmd_PARAMS_SETUP, &in, &params, nullptr, nullptr);
   out << "\nPF_Cmd_PARAMS_SETUP: " << ErrorName(err) << ", num_params " << params.num_params << ", "
       << session.declared_params().size() << " controls declared\n";
+  failed("PF_Cmd_PARAMS_SETUP", err);
   if (!session.declared_params().empty()) out << FormatControls(session.declared_params());
 
   // Premiere Pro is told the pixel formats during its own global set-up; a
@@ -319,6 +328,7 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
     err = premiere.Call(module.entry(), PF_Cmd_GLOBAL_SETUP, &premiere_in, &premiere_out, nullptr,
                         nullptr);
     out << "\nPF_Cmd_GLOBAL_SETUP in Premiere Pro: " << ErrorName(err) << ", pixel formats: ";
+    failed("PF_Cmd_GLOBAL_SETUP in Premiere Pro", err);
     const auto& formats = premiere.pixel_format_log();
     if (formats.empty()) out << "none declared";
     for (std::size_t i = 0; i < formats.size(); ++i) out << (i ? ", " : "") << formats[i];
@@ -337,7 +347,13 @@ void DescribeLoaded(const LoadedModule& module, std::ostringstream& out) {
   } else {
     out << "Strict host: " << violations.size() << " violation(s)\n";
     for (const std::string& v : violations) out << "  " << v << "\n";
+    // A failed command is explained by the first violation, if any.
+    problem +=
+        (problem.empty() ? std::to_string(violations.size()) + " protocol violation(s), the first: "
+                         : "; ") +
+        violations.front();
   }
+  return problem;
 }
 
 }  // namespace
@@ -430,7 +446,9 @@ std::vector<DeclaredParam> DeclaredControls(const std::filesystem::path& path) {
   return session.declared_params();
 }
 
-std::string DescribeModule(const std::filesystem::path& path) {
+std::string DescribeModule(const std::filesystem::path& path) { return InspectModule(path).text; }
+
+ModuleReport InspectModule(const std::filesystem::path& path) {
   ModuleFile file = ReadModuleFile(path);
   std::ostringstream out;
   out << "File:     " << path.string() << "\n";
@@ -441,7 +459,7 @@ std::string DescribeModule(const std::filesystem::path& path) {
     pipl = ParsePipl(file.pipl_bytes);
   } catch (const HostError& e) {
     out << "\n  malformed: " << e.what() << "\n";
-    return out.str();
+    return {out.str(), path.string() + ": " + e.what()};
   }
   out << ", list version " << pipl.version << ", " << pipl.properties.size() << " properties\n";
   out << DescribePipl(pipl);
@@ -455,18 +473,18 @@ std::string DescribeModule(const std::filesystem::path& path) {
     out << "\nLoading:  not on this host (a "
         << (file.format == ModuleFile::Format::kPe ? "Windows" : "Linux")
         << " module); only its property resource is shown\n";
-    return out.str();
+    return {out.str(), ""};
   }
   std::unique_ptr<LoadedModule> module;
   try {
     module = LoadedModule::Load(path);
   } catch (const HostError& e) {
     out << "\nLoading:  failed: " << e.what() << "\n";
-    return out.str();
+    return {out.str(), e.what()};  // names the file already
   }
   out << "\nLoading:  loaded; entry point " << pipl.EntryPoint() << " found\n";
-  DescribeLoaded(*module, out);
-  return out.str();
+  const std::string problem = DescribeLoaded(*module, out);
+  return {out.str(), problem.empty() ? "" : path.string() + ": " + problem};
 }
 
 }  // namespace vantrel::host

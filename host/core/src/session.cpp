@@ -1,6 +1,8 @@
 #include "vantrel/host/session.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "basic_callbacks.h"
 
@@ -88,6 +90,68 @@ std::string CommandName(PF_Cmd cmd) {
   return "command " + std::to_string(cmd);
 }
 
+const std::vector<std::string>& FaultableHostFunctions() {
+  static const std::vector<std::string> kFunctions = {
+      "AEGP_GetEffectLayer",
+      "AEGP_GetNewEffectForEffect",
+      "AEGP_GetLayerObjectType",
+      "AEGP_GetLayerStreamValue",
+      "AEGP_GetNewEffectStreamByIndex",
+      "AEGP_GetNewStreamValue",
+      "AEGP_GetNewTextOutlines",
+      "AEGP_GetNumTextOutlines",
+      "AEGP_GetIndexedTextOutline",
+      "PF_PathNumSegments",
+      "PF_PathVertexInfo",
+      "AEGP_New",
+      "AEGP_FillOutPFEffectWorld",
+      "copy_hq",
+      "fill",
+      "transform_world",
+      "AEGP_IterateGeneric",
+  };
+  return kFunctions;
+}
+
+void FaultPlan::FailCall(const std::string& function, int nth, A_Err code) {
+  const auto& known = FaultableHostFunctions();
+  if (std::find(known.begin(), known.end(), function) == known.end()) {
+    throw HostError("no fault can be planned for host function \"" + function + "\"");
+  }
+  if (nth < 1) throw HostError("calls are counted from 1, not " + std::to_string(nth));
+  std::lock_guard lock(mutex_);
+  planned_[{function, nth}] = code;
+}
+
+std::optional<A_Err> FaultPlan::Count(const char* function) {
+  std::lock_guard lock(mutex_);
+  auto it = calls_.find(std::string_view(function));
+  if (it == calls_.end()) it = calls_.emplace(function, 0).first;
+  const int nth = ++it->second;
+  if (planned_.empty()) return std::nullopt;
+  auto planned = planned_.find({it->first, nth});
+  if (planned == planned_.end()) return std::nullopt;
+  ++injected_;
+  return planned->second;
+}
+
+int FaultPlan::Calls(const std::string& function) const {
+  std::lock_guard lock(mutex_);
+  auto it = calls_.find(function);
+  return it == calls_.end() ? 0 : it->second;
+}
+
+int FaultPlan::Injected() const {
+  std::lock_guard lock(mutex_);
+  return injected_;
+}
+
+std::optional<A_Err> PlannedFailure(const char* function) {
+  Session* session = Session::Current();
+  if (!session) return std::nullopt;
+  return session->fault_plan().Count(function);
+}
+
 Session::CurrentScope::CurrentScope(Session* session) : previous_(current_session) {
   current_session = session;
 }
@@ -135,6 +199,10 @@ PF_Err Session::Call(PF_EntryPointFunc entry, PF_Cmd cmd, PF_InData* in_data, PF
     CurrentScope scope(this);
     try {
       result = entry(cmd, in_data, out_data, params, output, nullptr);
+    } catch (const std::exception& e) {
+      // Only a module that breaks the C boundary gets here; the host goes on.
+      AddViolation(command + ": an exception left EntryPointFunc (" + e.what() + ")");
+      result = PF_Err_INTERNAL_STRUCT_DAMAGED;
     } catch (...) {
       AddViolation(command + ": an exception left EntryPointFunc");
       result = PF_Err_INTERNAL_STRUCT_DAMAGED;

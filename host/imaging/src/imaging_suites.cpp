@@ -50,6 +50,10 @@ bool CheckEffectRef(const char* function, PF_ProgPtr effect_ref) {
 A_Err WorldNew(AEGP_PluginID, AEGP_WorldType type, A_long width, A_long height,
                AEGP_WorldH* worldPH) {
   return CallGuard("AEGP_New", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_New")) {
+      if (worldPH) *worldPH = nullptr;
+      return *fault;
+    }
     if (!worldPH) return Refuse("AEGP_New", "null worldPH", A_Err_PARAMETER);
     *worldPH = nullptr;
     if (type != AEGP_WorldType_8) {
@@ -140,6 +144,7 @@ A_Err WorldGetBaseAddr32(AEGP_WorldH worldH, void** base_addrP) {
 
 A_Err WorldFillOutPFEffectWorld(AEGP_WorldH worldH, PF_EffectWorld* pf_worldP) {
   return CallGuard("AEGP_FillOutPFEffectWorld", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_FillOutPFEffectWorld")) return *fault;
     HostWorld* w = FindWorld("AEGP_FillOutPFEffectWorld", worldH);
     if (!w) return A_Err_PARAMETER;
     if (!pf_worldP) return Refuse("AEGP_FillOutPFEffectWorld", "null pf_worldP", A_Err_PARAMETER);
@@ -204,6 +209,7 @@ PF_Err CheckedWorld(const char* function, const PF_EffectWorld* world, const cha
 PF_Err CopyEntry(const char* function, PF_ProgPtr effect_ref, PF_EffectWorld* src,
                  PF_EffectWorld* dst, PF_Rect* src_r, PF_Rect* dst_r, bool hq) {
   return CallGuard(function, [&]() -> PF_Err {
+    if (auto fault = PlannedFailure(function)) return *fault;
     if (!CheckEffectRef(function, effect_ref)) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err e = CheckedWorld(function, src, "source world")) return e;
     if (PF_Err e = CheckedWorld(function, dst, "destination world")) return e;
@@ -224,6 +230,7 @@ PF_Err CopyHqCallback(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld
 PF_Err FillCallback(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect,
                     PF_EffectWorld* world) {
   return CallGuard("fill", [&]() -> PF_Err {
+    if (auto fault = PlannedFailure("fill")) return *fault;
     if (!CheckEffectRef("fill", effect_ref)) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err e = CheckedWorld("fill", world, "world")) return e;
     return Fill(*world, color, dst_rect);
@@ -238,6 +245,7 @@ PF_Err TransformWorldCallback(PF_ProgPtr effect_ref, PF_Quality quality, PF_Mode
                               PF_EffectWorld* dst_world) {
   constexpr const char* kFn = "transform_world";
   return CallGuard(kFn, [&]() -> PF_Err {
+    if (auto fault = PlannedFailure(kFn)) return *fault;
     if (!CheckEffectRef(kFn, effect_ref)) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err e = CheckedWorld(kFn, src_world, "source world")) return e;
     if (PF_Err e = CheckedWorld(kFn, dst_world, "destination world")) return e;
@@ -303,6 +311,7 @@ A_Err GetNumThreads(A_long* num_threadsPL) {
 A_Err IterateGenericImpl(const char* function, A_long iterations, void* refcon,
                          AEGP_IterateGenericFunc fn, A_Err bad_param) {
   return CallGuard(function, [&]() -> A_Err {
+    if (auto fault = PlannedFailure(function)) return *fault;
     if (!fn) return Refuse(function, "null callback", bad_param);
     ThreadPool& pool = ThreadPool::Shared();
     if (iterations == PF_Iterations_ONCE_PER_PROCESSOR) iterations = pool.participants();

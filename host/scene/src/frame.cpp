@@ -35,9 +35,10 @@ std::vector<std::string> Prefixed(const std::string& where, std::vector<std::str
   return found;
 }
 
-HostError SetUpFailure(const std::string& which, PF_Err err, const Session& session) {
-  std::string message =
-      "the module's " + which + " set-up failed with error " + std::to_string(err);
+HostError SetUpFailure(const std::string& module_name, const std::string& which, PF_Err err,
+                       const Session& session) {
+  std::string message = (module_name.empty() ? "" : module_name + ": ") + "the module's " + which +
+                        " set-up failed with error " + std::to_string(err);
   for (const std::string& v : session.violations()) message += "; " + v;
   return HostError(message);
 }
@@ -45,14 +46,18 @@ HostError SetUpFailure(const std::string& which, PF_Err err, const Session& sess
 }  // namespace
 
 FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene)
-    : FrameRenderer(module.entry(), scene, nullptr) {}
+    : FrameRenderer(module.entry(), module.path().string(), scene, nullptr) {}
 
 FrameRenderer::FrameRenderer(const LoadedModule& module, const Scene& scene,
                              std::unique_ptr<SceneLayer> layer)
-    : FrameRenderer(module.entry(), scene, std::move(layer)) {}
+    : FrameRenderer(module.entry(), module.path().string(), scene, std::move(layer)) {}
 
 FrameRenderer::FrameRenderer(PF_EntryPointFunc entry, const Scene& scene,
                              std::unique_ptr<SceneLayer> layer)
+    : FrameRenderer(entry, "", scene, std::move(layer)) {}
+
+FrameRenderer::FrameRenderer(PF_EntryPointFunc entry, const std::string& module_name,
+                             const Scene& scene, std::unique_ptr<SceneLayer> layer)
     : entry_(entry),
       scene_(scene),
       layer_(layer ? std::move(layer) : std::make_unique<TextLayer>(scene.layer, scene.comp)) {
@@ -64,11 +69,11 @@ FrameRenderer::FrameRenderer(PF_EntryPointFunc entry, const Scene& scene,
   DescribeComposition(scene_.comp, in);
   PF_OutData out{};
   const PF_Err global = session.Call(entry_, PF_Cmd_GLOBAL_SETUP, &in, &out, nullptr, nullptr);
-  if (global != PF_Err_NONE) throw SetUpFailure("global", global, session);
+  if (global != PF_Err_NONE) throw SetUpFailure(module_name, "global", global, session);
   out = PF_OutData{};
   in.num_params = 1;
   const PF_Err params = session.Call(entry_, PF_Cmd_PARAMS_SETUP, &in, &out, nullptr, nullptr);
-  if (params != PF_Err_NONE) throw SetUpFailure("parameter", params, session);
+  if (params != PF_Err_NONE) throw SetUpFailure(module_name, "parameter", params, session);
   const auto declared = static_cast<A_long>(session.declared_params().size());
   if (out.num_params != declared + 1) {
     session.AddViolation("PF_Cmd_PARAMS_SETUP: num_params is " + std::to_string(out.num_params) +

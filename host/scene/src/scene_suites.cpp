@@ -86,6 +86,10 @@ bool IsOwnEffectRef(const Context& c, PF_ProgPtr effect_ref) {
 
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layerPH) {
   return CallGuard("AEGP_GetEffectLayer", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetEffectLayer")) {
+      if (layerPH) *layerPH = nullptr;
+      return *fault;
+    }
     Context c = Enter();
     if (!layerPH) return Refuse(c.session, "AEGP_GetEffectLayer", "null layer pointer");
     if (!IsOwnEffectRef(c, effect_ref)) {
@@ -98,6 +102,10 @@ A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layerPH) {
 
 A_Err GetNewEffectForEffect(AEGP_PluginID, PF_ProgPtr effect_ref, AEGP_EffectRefH* effectPH) {
   return CallGuard("AEGP_GetNewEffectForEffect", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetNewEffectForEffect")) {
+      if (effectPH) *effectPH = nullptr;
+      return *fault;
+    }
     Context c = Enter();
     if (!effectPH) return Refuse(c.session, "AEGP_GetNewEffectForEffect", "null effect pointer");
     if (!IsOwnEffectRef(c, effect_ref)) {
@@ -116,6 +124,7 @@ A_Err GetNewEffectForEffect(AEGP_PluginID, PF_ProgPtr effect_ref, AEGP_EffectRef
 
 A_Err GetLayerObjectType(AEGP_LayerH layerH, AEGP_ObjectType* object_type) {
   return CallGuard("AEGP_GetLayerObjectType", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetLayerObjectType")) return *fault;
     Context c = Enter();
     if (!object_type) return Refuse(c.session, "AEGP_GetLayerObjectType", "null type pointer");
     const HostLayer* layer = FindLayer(c, layerH);
@@ -138,6 +147,7 @@ A_Err GetLayerStreamValue(AEGP_LayerH layerH, AEGP_LayerStream which_stream,
   // No expressions exist in a scene: values before and after them are equal.
   return CallGuard("AEGP_GetLayerStreamValue", [&]() -> A_Err {
     constexpr const char* kName = "AEGP_GetLayerStreamValue";
+    if (auto fault = PlannedFailure(kName)) return *fault;
     Context c = Enter();
     if (!stream_valP) return Refuse(c.session, kName, "null value pointer");
     if (const char* problem = TimeProblem(time_mode, timePT))
@@ -159,6 +169,10 @@ A_Err GetNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effect_refH,
                                 PF_ParamIndex param_index, AEGP_StreamRefH* streamPH) {
   return CallGuard("AEGP_GetNewEffectStreamByIndex", [&]() -> A_Err {
     constexpr const char* kName = "AEGP_GetNewEffectStreamByIndex";
+    if (auto fault = PlannedFailure(kName)) {
+      if (streamPH) *streamPH = nullptr;
+      return *fault;
+    }
     Context c = Enter();
     if (!streamPH) return Refuse(c.session, kName, "null stream pointer");
     auto* effect = c.session.handles().Find<EffectRefObject>(HandleKind::kEffectRef, effect_refH);
@@ -186,6 +200,7 @@ A_Err GetNewStreamValue(AEGP_PluginID, AEGP_StreamRefH streamH, AEGP_LTimeMode t
                         const A_Time* timePT, A_Boolean, AEGP_StreamValue2* valueP) {
   return CallGuard("AEGP_GetNewStreamValue", [&]() -> A_Err {
     constexpr const char* kName = "AEGP_GetNewStreamValue";
+    if (auto fault = PlannedFailure(kName)) return *fault;
     Context c = Enter();
     if (!valueP) return Refuse(c.session, kName, "null value pointer");
     if (const char* problem = TimeProblem(time_mode, timePT))

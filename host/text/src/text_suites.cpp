@@ -49,6 +49,10 @@ const TextOutlinesObject* FindOutlines(Session& s, AEGP_TextOutlinesH handle) {
 A_Err GetNewTextOutlines(AEGP_LayerH layerH, const A_Time* layer_time,
                          AEGP_TextOutlinesH* outlinesPH) {
   return CallGuard("AEGP_GetNewTextOutlines", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetNewTextOutlines")) {
+      if (outlinesPH) *outlinesPH = nullptr;
+      return *fault;
+    }
     Session* s = CurrentSession();
     if (!s) return A_Err_GENERIC;
     if (!outlinesPH || !layer_time) {
@@ -81,6 +85,7 @@ A_Err DisposeTextOutlines(AEGP_TextOutlinesH outlinesH) {
 
 A_Err GetNumTextOutlines(AEGP_TextOutlinesH outlinesH, A_long* num_outlinesPL) {
   return CallGuard("AEGP_GetNumTextOutlines", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetNumTextOutlines")) return *fault;
     Session* s = CurrentSession();
     if (!s) return A_Err_GENERIC;
     if (!num_outlinesPL) return Refuse(*s, A_Err_PARAMETER, "AEGP_GetNumTextOutlines: null result");
@@ -88,7 +93,8 @@ A_Err GetNumTextOutlines(AEGP_TextOutlinesH outlinesH, A_long* num_outlinesPL) {
     if (!object) {
       return Refuse(*s, A_Err_PARAMETER, "AEGP_GetNumTextOutlines: unknown or disposed outlines");
     }
-    *num_outlinesPL = static_cast<A_long>(object->set().size());
+    *num_outlinesPL =
+        s->faults().num_text_outlines.value_or(static_cast<A_long>(object->set().size()));
     return A_Err_NONE;
   });
 }
@@ -96,6 +102,10 @@ A_Err GetNumTextOutlines(AEGP_TextOutlinesH outlinesH, A_long* num_outlinesPL) {
 A_Err GetIndexedTextOutline(AEGP_TextOutlinesH outlinesH, A_long path_indexL,
                             PF_PathOutlinePtr* pathPP) {
   return CallGuard("AEGP_GetIndexedTextOutline", [&]() -> A_Err {
+    if (auto fault = PlannedFailure("AEGP_GetIndexedTextOutline")) {
+      if (pathPP) *pathPP = nullptr;
+      return *fault;
+    }
     Session* s = CurrentSession();
     if (!s) return A_Err_GENERIC;
     if (!pathPP) return Refuse(*s, A_Err_PARAMETER, "AEGP_GetIndexedTextOutline: null result");
@@ -142,6 +152,7 @@ PF_Err PathIsOpen(PF_ProgPtr effect_ref, PF_PathOutlinePtr path, PF_Boolean* ope
 
 PF_Err PathNumSegments(PF_ProgPtr effect_ref, PF_PathOutlinePtr path, A_long* num_segmentsPL) {
   return CallGuard("PF_PathNumSegments", [&]() -> PF_Err {
+    if (auto fault = PlannedFailure("PF_PathNumSegments")) return *fault;
     Session* s = CurrentSession();
     if (!s) return PF_Err_BAD_CALLBACK_PARAM;
     const OutlinePath* p = FindPath(*s, "PF_PathNumSegments", effect_ref, path);
@@ -157,6 +168,7 @@ PF_Err PathNumSegments(PF_ProgPtr effect_ref, PF_PathOutlinePtr path, A_long* nu
 PF_Err PathVertexInfo(PF_ProgPtr effect_ref, PF_PathOutlinePtr path, A_long which_pointL,
                       PF_PathVertex* vertexP) {
   return CallGuard("PF_PathVertexInfo", [&]() -> PF_Err {
+    if (auto fault = PlannedFailure("PF_PathVertexInfo")) return *fault;
     Session* s = CurrentSession();
     if (!s) return PF_Err_BAD_CALLBACK_PARAM;
     const OutlinePath* p = FindPath(*s, "PF_PathVertexInfo", effect_ref, path);

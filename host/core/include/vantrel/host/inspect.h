@@ -19,6 +19,17 @@ namespace vantrel::host {
 // resource); a module that loads but misbehaves is described, not thrown.
 std::string DescribeModule(const std::filesystem::path& path);
 
+// The report with a verdict: `problem` is empty for a module whose resource
+// parses and which, where this host can load it, loads and answers its set-up
+// commands with PF_Err_NONE and no protocol violation. Otherwise it is one
+// line that names the file and the first thing found wrong, for a caller that
+// must fail on a bad module. Throws as DescribeModule does.
+struct ModuleReport {
+  std::string text;
+  std::string problem;
+};
+ModuleReport InspectModule(const std::filesystem::path& path);
+
 // The property resource, one line per property with its decoded value.
 std::string DescribePipl(const Pipl& pipl);
 

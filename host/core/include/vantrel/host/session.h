@@ -163,6 +163,37 @@ struct FaultOptions {
   bool null_basic_suite = false;  // pica_basicP = nullptr
   int fail_add_param_at = 0;      // 1-based; 0 = never
   PF_Err fail_add_param_code = PF_Err_OUT_OF_MEMORY;
+  // AEGP_GetNumTextOutlines reports this count instead of the real one (an
+  // absurd count makes the module's per-outline storage fail to allocate).
+  std::optional<A_long> num_text_outlines;
+};
+
+// The host functions whose calls a FaultPlan counts and can fail, by their
+// SDK names: every call a module makes that can fail and that is not a
+// suite acquisition (SuiteRegistry::Refuse covers those) or a disposal.
+const std::vector<std::string>& FaultableHostFunctions();
+
+// "Fail the k-th call of host function F with code E", for any number of
+// (F, k) pairs. Calls are counted per session from its start, on every thread.
+// A failed call leaves its outputs as a failing host leaves them: a handle it
+// would have made is null, a value it would have written is untouched.
+class FaultPlan {
+ public:
+  // Throws HostError for a function that is not in FaultableHostFunctions()
+  // or for nth < 1, so that a misspelt plan cannot pass unnoticed.
+  void FailCall(const std::string& function, int nth, A_Err code);
+  // Counts one call of `function`; the code it must fail with, if planned.
+  std::optional<A_Err> Count(const char* function);
+  // Calls of `function` counted so far.
+  int Calls(const std::string& function) const;
+  // Faults planned and actually triggered so far.
+  int Injected() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int, std::less<>> calls_;
+  std::map<std::pair<std::string, int>, A_Err> planned_;
+  int injected_ = 0;
 };
 
 // One host instance: registry, handles, callback tables and the strict
@@ -194,6 +225,7 @@ class Session {
   SuiteRegistry& suites() { return suites_; }
   HandleTable& handles() { return handles_; }
   FaultOptions& faults() { return faults_; }
+  FaultPlan& fault_plan() { return fault_plan_; }
   PF_UtilCallbacks& utils() { return utils_; }  // components install fill, transform_world, ...
 
   // A PF_InData with the host's callbacks, basic suite (unless faults say
@@ -235,6 +267,7 @@ class Session {
   SuiteRegistry suites_;
   HandleTable handles_;
   FaultOptions faults_;
+  FaultPlan fault_plan_;
   PF_UtilCallbacks utils_{};
   SPBasicSuite basic_{};
   PF_ProgPtr effect_ref_ = nullptr;
@@ -245,6 +278,11 @@ class Session {
   std::vector<std::string> violations_;
   int add_param_calls_ = 0;
 };
+
+// In a host function: counts the call in the current session's fault plan
+// and returns the code the call must fail with, if this call is planned to
+// fail. Nothing outside a module call.
+std::optional<A_Err> PlannedFailure(const char* function);
 
 // "PF_Cmd_RENDER" for 11, "command 99" for a code without a name.
 std::string CommandName(PF_Cmd cmd);

@@ -85,6 +85,10 @@ class FrameRenderer {
   const Scene& scene() const { return scene_; }
 
  private:
+  // `module_name` (the module's file, or "" for a bare entry point) starts
+  // the message of a failed set-up.
+  FrameRenderer(PF_EntryPointFunc entry, const std::string& module_name, const Scene& scene,
+                std::unique_ptr<SceneLayer> layer);
   void AddViolations(const std::string& where, const std::vector<std::string>& found) const;
 
   PF_EntryPointFunc entry_;
