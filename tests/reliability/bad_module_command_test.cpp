@@ -64,7 +64,10 @@ fs::path PatchedProbe(const fs::path& dir, const std::string& name, const std::s
 class BadModules : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::path(VANTREL_TEST_WORK_DIR) / "bad-modules";
+    // ctest runs the tests of this file in parallel: one folder per test.
+    dir_ = fs::path(VANTREL_TEST_WORK_DIR) /
+           (std::string("bad-modules-") +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     std::ofstream(dir_ / "scene.json") << "{\"composition\": {\"duration\": 2}}";
