@@ -221,6 +221,15 @@ TEST(SceneFile, ReadsFrameRatesAndRefusesWhatIsNotOne) {
             "scene.json:1:30: \"duration\" (frames) must be a whole number; found 2.5");
 }
 
+// A number beyond the range of double is valid JSON that the JSON library
+// cannot hold; it is refused at its place like any other bad value.
+TEST(SceneFile, RefusesANumberBeyondDouble) {
+  EXPECT_EQ(RefusalOf(R"({"layer": {"size": 1e400}})"),
+            "scene.json:1:20: number overflow parsing '1e400'");
+  EXPECT_EQ(RefusalOf("{\"composition\": {\"width\":\n  -1e999}}"),
+            "scene.json:2:3: number overflow parsing '-1e999'");
+}
+
 TEST(SceneFile, AMissingSceneFileIsNamed) {
   try {
     ReadSceneFile("no/such/scene.json", ModuleControls());
