@@ -449,6 +449,11 @@ std::string WithoutExceptionId(const std::string& what) {
   return end == std::string::npos ? what : what.substr(end + 2);
 }
 
+// A scene file nests six levels deep ({"layer": {"position": {"keys": [{"value":
+// [...]}]}}}); much deeper text is refused before the location scan and the
+// messages' value dumps, both of which recurse once per level.
+constexpr int kMaxNesting = 64;
+
 }  // namespace
 
 SceneFile ParseSceneText(const std::string& text, const fs::path& path,
@@ -463,6 +468,12 @@ SceneFile ParseSceneText(const std::string& text, const fs::path& path,
     const TextPosition p = PositionOf(text, parser.token_start);
     throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
                      ": " + WithoutExceptionId(e.what()));
+  }
+  if (const std::size_t at = FindNestingBeyond(text, kMaxNesting); at != std::string::npos) {
+    const TextPosition p = PositionOf(text, at);
+    throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
+                     ": nested deeper than " + std::to_string(kMaxNesting) +
+                     " levels of [...] and {...}");
   }
   return SceneReader(text, path, controls).Read(root);
 }

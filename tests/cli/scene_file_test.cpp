@@ -230,6 +230,17 @@ TEST(SceneFile, RefusesANumberBeyondDouble) {
             "scene.json:2:3: number overflow parsing '-1e999'");
 }
 
+// Nesting deep enough to exhaust the stack of a recursive reader is refused
+// where it goes past the limit, brackets inside strings not counted.
+TEST(SceneFile, RefusesDeepNesting) {
+  const std::string deep =
+      R"({"description": )" + std::string(200000, '[') + std::string(200000, ']') + "}";
+  // The root is level 1, so the 64th '[' (offset 16 + 63) opens level 65.
+  EXPECT_EQ(RefusalOf(deep), "scene.json:1:80: nested deeper than 64 levels of [...] and {...}");
+  EXPECT_EQ(RefusalOf(R"({"description": [[["x]]]"]]]})"),
+            "scene.json:1:17: \"description\" must be a string; found [[[\"x]]]\"]]]");
+}
+
 TEST(SceneFile, AMissingSceneFileIsNamed) {
   try {
     ReadSceneFile("no/such/scene.json", ModuleControls());
