@@ -34,7 +34,12 @@ using vantrel::host::Vec2;
 // far beyond any real layer (a host that hands such values to the effect is
 // hostile; the module is being hardened against them separately). Set to
 // true to fuzz those too.
+// (-DVANTREL_FUZZ_HOSTILE_VALUES=1 does the same for one build.)
+#ifdef VANTREL_FUZZ_HOSTILE_VALUES
+constexpr bool kHostileValues = VANTREL_FUZZ_HOSTILE_VALUES;
+#else
 constexpr bool kHostileValues = false;
+#endif
 
 struct Loaded {
   std::unique_ptr<vantrel::host::LoadedModule> module;
@@ -146,10 +151,14 @@ vantrel::host::Scene DecodeScene(ByteReader& in, const ControlCatalog& controls)
   layer.leading = in.U8() % 4 == 0 ? in.InRange(1, 100) : 0;
   layer.align = static_cast<vantrel::host::TextAlign>(in.U8() % 3);
   layer.text_origin = Vec2{in.InRange(-32, 64), in.InRange(-16, 64)};
-  const double reach = kHostileValues ? 1e6 : 200;
+  // Mostly values near the composition, sometimes the limits a scene file
+  // allows (1e6 pixels, 1e5 percent).
+  static constexpr double kReach[] = {200, 200, 200, 1e6};
+  static constexpr double kScale[] = {200, 200, 1000, 1e5};
+  const double reach = kHostileValues ? 1e12 : kReach[in.U8() % 4];
   layer.position = AnimatedVec2(in, -reach, reach);
   layer.anchor_point = AnimatedVec2(in, -reach, reach);
-  const double scale = in.Bit() ? 1000 : 200;
+  const double scale = kHostileValues ? 1e12 : kScale[in.U8() % 4];
   layer.scale = AnimatedVec2(in, -scale, scale);
 
   for (const ControlInfo& c : controls.controls()) {

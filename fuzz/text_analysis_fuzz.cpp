@@ -28,7 +28,12 @@ using vantrel::VertexList;
 // downsample denominator) are being handled in the module separately; until
 // that lands the target keeps to finite, layer-sized values so that it can go
 // on looking for other faults. Set to true to fuzz those values too.
+// (-DVANTREL_FUZZ_HOSTILE_VALUES=1 does the same for one build.)
+#ifdef VANTREL_FUZZ_HOSTILE_VALUES
+constexpr bool kHostileValues = VANTREL_FUZZ_HOSTILE_VALUES;
+#else
 constexpr bool kHostileValues = false;
+#endif
 
 constexpr std::size_t kMaxOutlines = 64;
 constexpr std::size_t kMaxVertices = 12;
