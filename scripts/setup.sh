@@ -7,6 +7,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   ffmpeg
+  # The sanitizer preset uses gcc's runtimes (with g++); the fuzz preset needs
+  # clang with libFuzzer and its sanitizer runtimes, and llvm-symbolizer for
+  # readable stacks.
+  clang-14 libclang-rt-14-dev llvm-14
 )
 missing=()
 for p in "${packages[@]}"; do

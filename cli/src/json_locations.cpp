@@ -124,6 +124,28 @@ class Scanner {
 
 }  // namespace
 
+std::size_t FindNestingBeyond(std::string_view text, int max_depth) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;  // the escaped character
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > max_depth) return i;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return std::string::npos;
+}
+
 std::map<std::string, JsonLocation> LocateJsonValues(std::string_view text) {
   return Scanner(text).Run();
 }

@@ -426,15 +426,54 @@ std::string DescribeParseError(const json::parse_error& e, const std::string& te
   return std::to_string(p.line) + ":" + std::to_string(p.column) + ": not valid JSON: " + what;
 }
 
+// The library's builder of JSON values, remembering where the parser stopped:
+// the library reports a number beyond the range of double as an out_of_range
+// error, which carries no position.
+class LocatingDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+ public:
+  using json_sax_dom_parser::json_sax_dom_parser;
+
+  template <class Exception>
+  bool parse_error(std::size_t position, const std::string& last_token, const Exception& ex) {
+    token_start = position >= last_token.size() ? position - last_token.size() : 0;
+    return json_sax_dom_parser::parse_error(position, last_token, ex);
+  }
+
+  std::size_t token_start = 0;
+};
+
+// "[json.exception.out_of_range.406] number overflow parsing '1e400'" ->
+// "number overflow parsing '1e400'".
+std::string WithoutExceptionId(const std::string& what) {
+  const std::size_t end = what.rfind("] ", what.find(' '));
+  return end == std::string::npos ? what : what.substr(end + 2);
+}
+
+// A scene file nests six levels deep ({"layer": {"position": {"keys": [{"value":
+// [...]}]}}}); much deeper text is refused before the location scan and the
+// messages' value dumps, both of which recurse once per level.
+constexpr int kMaxNesting = 64;
+
 }  // namespace
 
 SceneFile ParseSceneText(const std::string& text, const fs::path& path,
                          const ControlCatalog& controls) {
   json root;
+  LocatingDomParser parser(root);
   try {
-    root = json::parse(text);
+    json::sax_parse(text, &parser);
   } catch (const json::parse_error& e) {
     throw SceneError(path.string() + ":" + DescribeParseError(e, text));
+  } catch (const json::exception& e) {
+    const TextPosition p = PositionOf(text, parser.token_start);
+    throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
+                     ": " + WithoutExceptionId(e.what()));
+  }
+  if (const std::size_t at = FindNestingBeyond(text, kMaxNesting); at != std::string::npos) {
+    const TextPosition p = PositionOf(text, at);
+    throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
+                     ": nested deeper than " + std::to_string(kMaxNesting) +
+                     " levels of [...] and {...}");
   }
   return SceneReader(text, path, controls).Read(root);
 }

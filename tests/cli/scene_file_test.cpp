@@ -221,6 +221,26 @@ TEST(SceneFile, ReadsFrameRatesAndRefusesWhatIsNotOne) {
             "scene.json:1:30: \"duration\" (frames) must be a whole number; found 2.5");
 }
 
+// A number beyond the range of double is valid JSON that the JSON library
+// cannot hold; it is refused at its place like any other bad value.
+TEST(SceneFile, RefusesANumberBeyondDouble) {
+  EXPECT_EQ(RefusalOf(R"({"layer": {"size": 1e400}})"),
+            "scene.json:1:20: number overflow parsing '1e400'");
+  EXPECT_EQ(RefusalOf("{\"composition\": {\"width\":\n  -1e999}}"),
+            "scene.json:2:3: number overflow parsing '-1e999'");
+}
+
+// Nesting deep enough to exhaust the stack of a recursive reader is refused
+// where it goes past the limit, brackets inside strings not counted.
+TEST(SceneFile, RefusesDeepNesting) {
+  const std::string deep =
+      R"({"description": )" + std::string(200000, '[') + std::string(200000, ']') + "}";
+  // The root is level 1, so the 64th '[' (offset 16 + 63) opens level 65.
+  EXPECT_EQ(RefusalOf(deep), "scene.json:1:80: nested deeper than 64 levels of [...] and {...}");
+  EXPECT_EQ(RefusalOf(R"({"description": [[["x]]]"]]]})"),
+            "scene.json:1:17: \"description\" must be a string; found [[[\"x]]]\"]]]");
+}
+
 TEST(SceneFile, AMissingSceneFileIsNamed) {
   try {
     ReadSceneFile("no/such/scene.json", ModuleControls());

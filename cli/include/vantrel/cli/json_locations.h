@@ -29,6 +29,11 @@ struct JsonLocation {
 // with "~" and "/" in keys escaped as "~0" and "~1". `text` must be valid JSON.
 std::map<std::string, JsonLocation> LocateJsonValues(std::string_view text);
 
+// The offset of the first '[' or '{' that opens a level deeper than
+// `max_depth` (the root value is level 1), or npos when there is none. `text`
+// must be valid JSON. Works in one pass without recursion.
+std::size_t FindNestingBeyond(std::string_view text, int max_depth);
+
 // One more reference token appended to a JSON pointer.
 std::string AppendPointer(const std::string& pointer, std::string_view token);
 
