@@ -31,14 +31,14 @@ using vantrel::host::Keyframe;
 using vantrel::host::Vec2;
 
 // Control values outside the ranges the module declares, and layer values
-// far beyond any real layer (a host that hands such values to the effect is
-// hostile; the module is being hardened against them separately). Set to
-// true to fuzz those too.
-// (-DVANTREL_FUZZ_HOSTILE_VALUES=1 does the same for one build.)
+// far beyond any real layer: a host that hands such values to the effect is
+// hostile, and the module must still neither crash nor misbehave.
+// -DVANTREL_FUZZ_HOSTILE_VALUES=0 keeps them out for one build (to look for
+// faults with layer-sized values only).
 #ifdef VANTREL_FUZZ_HOSTILE_VALUES
 constexpr bool kHostileValues = VANTREL_FUZZ_HOSTILE_VALUES;
 #else
-constexpr bool kHostileValues = false;
+constexpr bool kHostileValues = true;
 #endif
 
 struct Loaded {
