@@ -1,8 +1,8 @@
 # Sanitizer builds. VANTREL_SANITIZE lists the runtime checks to compile into
 # every target of this build (the module, the host, the command and the
-# tests), e.g. "address,undefined". Undefined behaviour stops the program at
-# the first report instead of printing and going on, so that a test that runs
-# into it fails.
+# tests), e.g. "address,undefined,float-cast-overflow". Undefined behaviour
+# stops the program at the first report instead of printing and going on, so
+# that a test that runs into it fails.
 #
 # The module keeps its version script: the sanitizer runtime is a separate
 # shared library (gcc) or lives in the executable that loads the module
@@ -14,8 +14,10 @@ if(VANTREL_SANITIZE)
   set(_vantrel_sanitize_flags
     -fsanitize=${VANTREL_SANITIZE}
     -fno-omit-frame-pointer)
-  if(VANTREL_SANITIZE MATCHES "undefined")
-    list(APPEND _vantrel_sanitize_flags -fno-sanitize-recover=undefined)
+  if(VANTREL_SANITIZE MATCHES "undefined|float-cast-overflow")
+    # float-cast-overflow (a double that does not fit the integer it is
+    # converted to, NaN included) is not in gcc's "undefined" group.
+    list(APPEND _vantrel_sanitize_flags -fno-sanitize-recover=all)
   endif()
   add_compile_options(${_vantrel_sanitize_flags})
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
