@@ -301,6 +301,36 @@ struct PremulSource {
 
 bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
 
+// The first pixel in [a, b) with ink, or b; four pixels per test.
+int32_t FirstInked(const PF_Pixel* row, int32_t a, int32_t b) {
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(0xFF);  // a pixel's first byte
+  for (; a + 4 <= b; a += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + a));
+    const int clear = _mm_movemask_ps(
+        _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128())));
+    if (clear != 0xF) return a + __builtin_ctz(~clear & 0xF);
+  }
+#endif
+  while (a < b && !HasInk(row[a])) ++a;
+  return a;
+}
+
+// One past the last pixel in [a, b) with ink, or a; four pixels per test.
+int32_t LastInked(const PF_Pixel* row, int32_t a, int32_t b) {
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(0xFF);
+  for (; b - 4 >= a; b -= 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b - 4));
+    const int clear = _mm_movemask_ps(
+        _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128())));
+    if (clear != 0xF) return b - __builtin_clz(static_cast<unsigned>(~clear) << 28);
+  }
+#endif
+  while (b > a && !HasInk(row[b - 1])) --b;
+  return b;
+}
+
 // Converts n source pixels to premultiplied floats (transparent pixels to
 // zeros).
 void PremultiplyRow(const PF_Pixel* in, Px* out, int32_t n, bool src_premultiplied) {
@@ -363,9 +393,8 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
   int32_t left = src.width, right = 0, top = src.height, bottom = 0;
   for (int32_t y = 0; y < src.height; ++y) {
     const PF_Pixel* row = RowOf(src, y);
-    int32_t a = 0, b = src.width;
-    while (a < b && !HasInk(row[a])) ++a;
-    while (b > a && !HasInk(row[b - 1])) --b;
+    const int32_t a = FirstInked(row, 0, src.width);
+    const int32_t b = LastInked(row, a, src.width);
     rows[static_cast<size_t>(y)] = {a, b};
     if (a < b) {
       left = std::min(left, a);
