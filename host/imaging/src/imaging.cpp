@@ -525,7 +525,9 @@ struct TransformJob {
 
 // The destination pixels [x0, x1) of row y that one placement may reach
 // (a slight over-estimate; the per-pixel test is exact).
-std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y) {
+// Without `narrow_v`, only u bounds the span (see InvariantRowSpan).
+std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y,
+                                    bool narrow_v = true) {
   const PremulSource& s = *job.src;
   int32_t x0 = job.box.left, x1 = job.box.right;
   if (!p.affine) return {x0, x1};
@@ -538,12 +540,31 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
   // u(c) = c·m00 + yc·m10 + m20 for the pixel centre c = x + 0.5 (likewise v).
   double c_lo = x0 + 0.5, c_hi = x1 - 0.5;
   NarrowSpan(yc * m[1][0] + m[2][0], m[0][0], lo, hi_u, c_lo, c_hi);
-  NarrowSpan(yc * m[1][1] + m[2][1], m[0][1], lo, hi_v, c_lo, c_hi);
+  if (narrow_v) NarrowSpan(yc * m[1][1] + m[2][1], m[0][1], lo, hi_v, c_lo, c_hi);
   if (c_hi < c_lo) return {0, 0};
   x0 = std::max(x0, ClampToInt(std::floor(c_lo - 0.5)) - 1);
   x1 = std::min(x1, ClampToInt(std::ceil(c_hi - 0.5)) + 2);
   if (x1 <= x0) return {0, 0};
   return {x0, x1};
+}
+
+// Whether an affine placement neither rotates nor shears (m01 = m10 = 0,
+// every piece that is only moved and scaled): u then does not depend on
+// the row (yc · m10 is zero), and v does not move along it, so RowSpan is
+// the same u-bounded span on every row whose v lies in the support.
+bool HasRowInvariantSpan(const Placement& p) {
+  return p.affine && p.inv.m[1][0] == 0 && p.inv.m[0][1] == 0;
+}
+
+// RowSpan of row y for such a placement, from its u-bounded span
+// (RowSpan without narrow_v): the same test of v, without recomputing u.
+std::pair<int32_t, int32_t> InvariantRowSpan(const TransformJob& job, const Placement& p, int32_t y,
+                                             std::pair<int32_t, int32_t> span_u) {
+  const double lo = job.bilinear ? -0.5 : 0.0;
+  const double hi_v = job.bilinear ? job.src->height + 0.5 : job.src->height;
+  const double base = (y + 0.5) * p.inv.m[1][1] + p.inv.m[2][1];
+  if (base < lo || base > hi_v) return {0, 0};
+  return span_u;
 }
 
 // The premultiplied sample from the taps at `top` (padded pixel (ix, iy)
@@ -968,13 +989,16 @@ void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, co
 // field). Allocates its own accumulation row.
 void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t y_end,
               PF_EffectWorld& dst) {
-  std::vector<Px> acc(static_cast<size_t>(job.box.width()));
-  std::vector<uint8_t> reached(static_cast<size_t>(job.box.width()));
-  std::vector<std::pair<int32_t, int32_t>> spans;
   // One placement composited over straight alpha (every piece without
   // motion blur): sample and composite in one pass, no accumulation row.
   const bool direct =
       job.placements.size() == 1 && job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
+  std::vector<Px> acc(direct ? 0 : static_cast<size_t>(job.box.width()));
+  std::vector<uint8_t> reached(direct ? 0 : static_cast<size_t>(job.box.width()));
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  const bool invariant = direct && HasRowInvariantSpan(job.placements[0]);
+  const auto span_u =
+      invariant ? RowSpan(job, job.placements[0], y_begin, /*narrow_v=*/false) : std::pair{0, 0};
   const float k_direct = job.coverage_scale * job.opacity / 255.0f;
 #if defined(VANTREL_IMAGING_AVX2)
   // COPY never takes the direct path, so every row here skips empty samples.
@@ -990,7 +1014,8 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
       continue;
     }
     if (direct) {
-      const auto [x0, x1] = RowSpan(job, job.placements[0], y);
+      const auto [x0, x1] = invariant ? InvariantRowSpan(job, job.placements[0], y, span_u)
+                                      : RowSpan(job, job.placements[0], y);
       if (x0 >= x1) continue;
       PF_Pixel* row = RowOf(dst, y);
       PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
