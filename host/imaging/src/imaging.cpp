@@ -786,17 +786,14 @@ __attribute__((target("avx2"))) inline __m256 LoadPair(const Px* lo, const Px* h
 }
 
 // The bilinear samples at 32.32 buffer columns fa (low half) and fb (high
-// half) of the row `row`, with Tap's lerps in Tap's order.
+// half) of the row `row`, with horizontal fractions wx (each repeated over
+// its half), with Tap's lerps in Tap's order.
 __attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px* row,
                                                                         int32_t stride, int64_t fa,
-                                                                        int64_t fb, __m256 wy8) {
-  constexpr float kFrac = 1.0f / 16777216.0f;
-  const float wxa = static_cast<float>(static_cast<uint32_t>(fa) >> 8) * kFrac;
-  const float wxb = static_cast<float>(static_cast<uint32_t>(fb) >> 8) * kFrac;
+                                                                        int64_t fb, __m256 wx,
+                                                                        __m256 wy8) {
   const Px* ta = row + static_cast<int32_t>(fa >> 32);
   const Px* tb = row + static_cast<int32_t>(fb >> 32);
-  const __m256 wx =
-      _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(wxa)), _mm_set1_ps(wxb), 1);
   const __m256 t0 = LoadPair(ta, tb), t1 = LoadPair(ta + 1, tb + 1);
   const __m256 b0 = LoadPair(ta + stride, tb + stride);
   const __m256 b1 = LoadPair(ta + stride + 1, tb + stride + 1);
@@ -869,12 +866,26 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
   const __m256 zero = _mm256_setzero_ps();
   const __m128i alpha_bytes = _mm_set1_epi32(0xFF);
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0);
+  // The four pixels' 32.32 columns, whose fractions are converted together:
+  // the top 24 bits of each fraction, exact in a float, times 2^-24 as in Tap.
+  __m256i fu4 = _mm256_setr_epi64x(fu, fu + fdu, fu + 2 * fdu, fu + 3 * fdu);
+  const __m256i step4 = _mm256_set1_epi64x(4 * fdu);
+  const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0);
+  const __m128 frac = _mm_set1_ps(kFrac);
+  const __m256i spread01 = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  const __m256i spread23 = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
   int64_t i = k0;
   for (; i + 3 < k1; i += 4) {
     // The destination is read first: its cache misses then overlap the sampling.
     const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
-    const __m256 s01 = SamplePair(row, stride, fu, fu + fdu, wy8);
-    const __m256 s23 = SamplePair(row, stride, fu + 2 * fdu, fu + 3 * fdu, wy8);
+    const __m128i fractions =
+        _mm_srli_epi32(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(fu4, low_words)), 8);
+    const __m256 wx4 = _mm256_castps128_ps256(_mm_mul_ps(_mm_cvtepi32_ps(fractions), frac));
+    fu4 = _mm256_add_epi64(fu4, step4);
+    const __m256 s01 =
+        SamplePair(row, stride, fu, fu + fdu, _mm256_permutevar8x32_ps(wx4, spread01), wy8);
+    const __m256 s23 = SamplePair(row, stride, fu + 2 * fdu, fu + 3 * fdu,
+                                  _mm256_permutevar8x32_ps(wx4, spread23), wy8);
     fu += 4 * fdu;
     // Low half: alphas of pixels 0, 0, 2, 2; high half: 1, 1, 3, 3.
     const __m256 alphas = _mm256_shuffle_ps(s01, s23, 0x00);
