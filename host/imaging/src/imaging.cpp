@@ -810,28 +810,77 @@ __attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px
 // load and drawn with one division and one store, without a branch on which
 // of them have ink. False, having drawn nothing, where the row is not of
 // that kind.
-__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
-                                                     int32_t y, int32_t x0, int32_t x1, float k,
-                                                     PF_Pixel* dst_row) {
+// The 32.32 fixed point and its range, as WalkRow uses them.
+constexpr double kFixedOne = 4294967296.0;  // 2^32
+constexpr double kFixedRange = 1 << 28;
+
+// What the AVX2 walk takes from u alone, for rows that all start at the same
+// column with the same u (a placement with HasRowInvariantSpan): made once
+// per call instead of once per row.
+struct RowStart {
+  int64_t fu = 0, fdu = 0;  // 32.32 u of the first pixel, and its step
+  // steps_below[c]: how many steps k of a row lie before padded column c
+  // (fu + k·fdu < c·2^32), for c in [0, width + 1]; empty unless fdu > 0.
+  // StepsWithin's bounds, without its divisions.
+  std::vector<int32_t> steps_below;
+};
+
+// False where u leaves the fixed-point range (the rows then take the full
+// per-row set-up).
+bool MakeRowStart(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                  RowStart& out) {
   const auto& m = p.inv.m;
   const double yc = y + 0.5, c0 = x0 + 0.5;
-  const double u = c0 * m[0][0] + yc * m[1][0] + m[2][0];
+  const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+  const double du = m[0][0];
+  const double n = x1 - x0;
+  if (!(std::fabs(u0) < kFixedRange && std::fabs(u0 + n * du) < kFixedRange)) return false;
+  out.fu = RoundToInt64(u0 * kFixedOne);
+  out.fdu = RoundToInt64(du * kFixedOne);
+  out.steps_below.clear();
+  if (out.fdu > 0) {
+    const int32_t limit_u = s.width + 1;
+    out.steps_below.resize(static_cast<size_t>(limit_u) + 1);
+    int64_t k = 0, f = out.fu;
+    for (int32_t c = 0; c <= limit_u; ++c) {
+      const int64_t bound = static_cast<int64_t>(c) << 32;
+      while (k < x1 - x0 && f < bound) ++k, f += out.fdu;
+      out.steps_below[static_cast<size_t>(c)] = static_cast<int32_t>(k);
+    }
+  }
+  return true;
+}
+
+__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
+                                                     int32_t y, int32_t x0, int32_t x1, float k,
+                                                     PF_Pixel* dst_row, const RowStart* start) {
+  const auto& m = p.inv.m;
+  const double yc = y + 0.5, c0 = x0 + 0.5;
   const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
   const double du = m[0][0], dv = m[0][1];
   const int32_t limit_u = s.width + 1;
   const int32_t limit_v = s.height + 1;
   // The same fixed point and the same conditions as WalkRow.
-  constexpr double kOne = 4294967296.0;
-  constexpr double kRange = 1 << 28;
+  constexpr double kOne = kFixedOne;
+  constexpr double kRange = kFixedRange;
   const double n = x1 - x0;
-  const double u0 = u + 0.5, v0 = v + 0.5;
-  if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
-        std::fabs(v0 + n * dv) < kRange)) {
-    return false;
+  const double v0 = v + 0.5;
+  int64_t fu, fdu;
+  if (start) {
+    if (!(std::fabs(v0) < kRange && std::fabs(v0 + n * dv) < kRange)) return false;
+    fu = start->fu;
+    fdu = start->fdu;
+  } else {
+    const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+    if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
+          std::fabs(v0 + n * dv) < kRange)) {
+      return false;
+    }
+    fu = RoundToInt64(u0 * kOne);
+    fdu = RoundToInt64(du * kOne);
   }
-  int64_t fu = RoundToInt64(u0 * kOne);
   const int64_t fv = RoundToInt64(v0 * kOne);
-  const int64_t fdu = RoundToInt64(du * kOne), fdv = RoundToInt64(dv * kOne);
+  const int64_t fdv = RoundToInt64(dv * kOne);
   if (fdv != 0) return false;
   const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
   constexpr float kFrac = 1.0f / 16777216.0f;
@@ -852,7 +901,11 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
   const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
   const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
   if (lo >= hi) return true;
-  const auto [k0, k1] = StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
+  const auto [k0, k1] =
+      start && !start->steps_below.empty()
+          ? std::pair<int64_t, int64_t>{start->steps_below[static_cast<size_t>(lo)],
+                                        start->steps_below[static_cast<size_t>(hi)]}
+          : StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
   const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
   const Px* row = s.Row(iy);
   const int32_t stride = s.bw;
@@ -1014,6 +1067,12 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
 #if defined(VANTREL_IMAGING_AVX2)
   // COPY never takes the direct path, so every row here skips empty samples.
   const bool use_avx2 = direct && job.bilinear && job.placements[0].affine && HaveAvx2();
+  RowStart row_start;
+  const RowStart* start = use_avx2 && invariant && span_u.first < span_u.second &&
+                                  MakeRowStart(*job.src, job.placements[0], y_begin, span_u.first,
+                                               span_u.second, row_start)
+                              ? &row_start
+                              : nullptr;
 #endif
   if (static_cast<int64_t>(job.box.width()) * (y_end - y_begin) <= kPrefetchAllPixels) {
     for (int32_t y = y_begin; y < y_end; ++y) {
@@ -1031,7 +1090,8 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
       PF_Pixel* row = RowOf(dst, y);
       PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
 #if defined(VANTREL_IMAGING_AVX2)
-      if (use_avx2 && WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row)) {
+      if (use_avx2 &&
+          WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row, start)) {
         continue;
       }
 #endif
