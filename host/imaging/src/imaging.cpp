@@ -928,17 +928,33 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
   const __m256i spread01 = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
   const __m256i spread23 = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
   int64_t i = k0;
-  for (; i + 3 < k1; i += 4) {
-    // The destination is read first: its cache misses then overlap the sampling.
-    const __m128i dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+  for (; i < k1; i += 4) {
+    // The row's last one to three pixels take the same step, with their
+    // lanes masked: the others repeat the last pixel's taps and are neither
+    // read from nor written to the destination.
+    const int64_t left = k1 - i;
+    const bool partial = left < 4;
+    int64_t f1 = fu + fdu, f2 = fu + 2 * fdu, f3 = fu + 3 * fdu;
+    __m128i lanes = _mm_set1_epi32(-1);
+    __m128i dv;  // the destination is read first: its cache misses then overlap the sampling
+    if (partial) {
+      lanes =
+          _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int32_t>(left)), _mm_setr_epi32(0, 1, 2, 3));
+      if (left < 2) f1 = fu;
+      if (left < 3) f2 = f1;
+      f3 = f2;
+      dv = _mm_maskload_epi32(reinterpret_cast<const int*>(d + i), lanes);
+    } else {
+      dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    }
     const __m128i fractions =
         _mm_srli_epi32(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(fu4, low_words)), 8);
     const __m256 wx4 = _mm256_castps128_ps256(_mm_mul_ps(_mm_cvtepi32_ps(fractions), frac));
     fu4 = _mm256_add_epi64(fu4, step4);
     const __m256 s01 =
-        SamplePair(row, stride, fu, fu + fdu, _mm256_permutevar8x32_ps(wx4, spread01), wy8);
-    const __m256 s23 = SamplePair(row, stride, fu + 2 * fdu, fu + 3 * fdu,
-                                  _mm256_permutevar8x32_ps(wx4, spread23), wy8);
+        SamplePair(row, stride, fu, f1, _mm256_permutevar8x32_ps(wx4, spread01), wy8);
+    const __m256 s23 =
+        SamplePair(row, stride, f2, f3, _mm256_permutevar8x32_ps(wx4, spread23), wy8);
     fu += 4 * fdu;
     // Low half: alphas of pixels 0, 0, 2, 2; high half: 1, 1, 3, 3.
     const __m256 alphas = _mm256_shuffle_ps(s01, s23, 0x00);
@@ -946,10 +962,13 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
     if (_mm256_movemask_ps(inked) == 0) continue;  // nothing in front of any of the four
     if (!_mm_testz_si128(dv, alpha_bytes)) {
       // Something behind: OverStraight's general formula, pixel by pixel.
-      OverStraight(reinterpret_cast<F4>(_mm256_castps256_ps128(s01)), k, d[i]);
-      OverStraight(reinterpret_cast<F4>(_mm256_extractf128_ps(s01, 1)), k, d[i + 1]);
-      OverStraight(reinterpret_cast<F4>(_mm256_castps256_ps128(s23)), k, d[i + 2]);
-      OverStraight(reinterpret_cast<F4>(_mm256_extractf128_ps(s23, 1)), k, d[i + 3]);
+      const F4 samples[4] = {reinterpret_cast<F4>(_mm256_castps256_ps128(s01)),
+                             reinterpret_cast<F4>(_mm256_extractf128_ps(s01, 1)),
+                             reinterpret_cast<F4>(_mm256_castps256_ps128(s23)),
+                             reinterpret_cast<F4>(_mm256_extractf128_ps(s23, 1))};
+      for (int64_t j = 0; j < std::min<int64_t>(left, 4); ++j) {
+        OverStraight(samples[j], k, d[i + j]);
+      }
       continue;
     }
     // All four onto transparent: the source alone (OverStraight's first
@@ -971,11 +990,11 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
         _mm256_castps_si256(_mm256_blendv_ps(d23, i23, _mm256_shuffle_ps(inked, inked, 0xAA)));
     const __m256i words = _mm256_packs_epi32(v01, v23);  // pixels 0, 2 | 1, 3
     const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), order);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
-  }
-  for (; i < k1; ++i, fu += fdu) {
-    const float wx = static_cast<float>(static_cast<uint32_t>(fu) >> 8) * kFrac;
-    OverStraight(Tap<true>(row + static_cast<int32_t>(fu >> 32), stride, wx, wy), k, d[i]);
+    if (partial) {
+      _mm_maskstore_epi32(reinterpret_cast<int*>(d + i), lanes, _mm256_castsi256_si128(bytes));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
+    }
   }
   return true;
 }
