@@ -1224,7 +1224,8 @@ Image::Image(int32_t width, int32_t height) {
   width_ = width;
   height_ = height;
   rowbytes_ = static_cast<int32_t>(rowbytes);
-  pixels_.assign(static_cast<size_t>(rowbytes / 4) * static_cast<size_t>(height), {0, 0, 0, 0});
+  pixels_.resize(static_cast<size_t>(rowbytes / 4) * static_cast<size_t>(height));  // unwritten
+  if (!pixels_.empty()) std::memset(pixels_.data(), 0, pixels_.size() * sizeof(PF_Pixel));
 }
 
 PF_Pixel* Image::row(int32_t y) {
