@@ -96,8 +96,10 @@ M3 RandomMatrix(std::mt19937& rng, int w, int h, bool projective) {
 // host's output bytes (printed so that a run can be compared with another).
 // With `axis_aligned`, the placement only scales and moves the source, so
 // that each destination row stays on one source row (as every piece of text
-// is drawn), at fractional positions and scales.
-uint64_t RunRandomCase(int i, double* largest_error, bool axis_aligned = false) {
+// is drawn), at fractional positions and scales; with `mirrored` too, each
+// axis is flipped or not at random (rows then walk the source right to left).
+uint64_t RunRandomCase(int i, double* largest_error, bool axis_aligned = false,
+                       bool mirrored = false) {
   std::mt19937 rng(static_cast<uint32_t>(i));
   std::uniform_int_distribution<int> size(1, 40), opacity(0, 255), coin(0, 9), rect(-8, 72);
   Image src(size(rng), size(rng));
@@ -116,6 +118,11 @@ uint64_t RunRandomCase(int i, double* largest_error, bool axis_aligned = false) 
   if (axis_aligned) {
     std::uniform_real_distribution<double> scale(0.4, 2.5), pos(-10, 60);
     m1 = Mul(Scale(scale(rng), scale(rng)), Translate(pos(rng), pos(rng)));
+    if (mirrored) {
+      const double fx = coin(rng) < 5 ? -1 : 1, fy = coin(rng) < 5 ? -1 : 1;
+      // Flipped about the destination's middle, so that the source stays in view.
+      m1 = Mul(Mul(Mul(m1, Translate(-32, -32)), Scale(fx, fy)), Translate(32, 32));
+    }
   }
   M3 m0 = m1;
   if (blur) {
@@ -219,6 +226,17 @@ TEST(TransformReference, AxisAlignedCasesAgreeWithDoubleReference) {
     if (HasFailure()) break;
   }
   std::printf("checksum of 400 axis-aligned cases: %llu, largest error %.3f levels\n",
+              static_cast<unsigned long long>(checksum), worst);
+}
+
+TEST(TransformReference, MirroredAxisAlignedCasesAgreeWithDoubleReference) {
+  uint64_t checksum = 0;
+  double worst = 0;
+  for (int i = 0; i < 400; ++i) {
+    checksum = checksum * 31 + RunRandomCase(i, &worst, /*axis_aligned=*/true, /*mirrored=*/true);
+    if (HasFailure()) break;
+  }
+  std::printf("checksum of 400 mirrored axis-aligned cases: %llu, largest error %.3f levels\n",
               static_cast<unsigned long long>(checksum), worst);
 }
 

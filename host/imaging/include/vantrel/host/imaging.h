@@ -17,6 +17,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "ae_sdk.h"
@@ -38,6 +40,17 @@ struct PixelAllocator {
   PixelAllocator(const PixelAllocator<U>&) noexcept {}
   T* allocate(size_t n) { return static_cast<T*>(AllocatePixelBlock(n * sizeof(T))); }
   void deallocate(T* p, size_t n) noexcept { FreePixelBlock(p, n * sizeof(T)); }
+  // Elements made without a value are left unwritten (Image clears its
+  // pixels with one memset; the vector's own value-initialisation stored
+  // them one by one).
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(p)) U;
+    } else {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  }
   template <class U>
   bool operator==(const PixelAllocator<U>&) const noexcept {
     return true;
