@@ -12,6 +12,7 @@
 #include <string>
 
 #include "render_harness.h"
+#include "under_asan.h"
 
 namespace vantrel::host::reliability {
 namespace {
@@ -202,14 +203,6 @@ TEST_F(FaultInjection, EveryFailedCallOfARenderAtFullResolutionWithoutGuides) {
     }
   }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VANTREL_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VANTREL_UNDER_ASAN 1
-#endif
-#endif
 
 TEST_F(FaultInjection, AnAbsurdOutlineCountEndsIn512WithNothingLeft) {
 #if defined(VANTREL_UNDER_ASAN)

@@ -16,15 +16,8 @@
 #include <fstream>
 #include <string>
 
+#include "under_asan.h"
 #include "vantrel/host/frame.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define VANTREL_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VANTREL_UNDER_ASAN 1
-#endif
-#endif
 
 namespace {
 
