@@ -1,9 +1,11 @@
 #include "rasterizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "vantrel/host/session.h"
 
@@ -73,9 +75,22 @@ class Rasterizer {
     }
   }
 
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+
   // Coverage of every pixel of the region, row by row.
   void Resolve(std::vector<uint8_t>& out) const {
     out.resize(static_cast<std::size_t>(width_) * height_);
+    ForEachRow([&](int32_t y, float* cells) {
+      ResolveRow(cells, &out[static_cast<std::size_t>(y) * width_], [](uint8_t c) { return c; });
+    });
+  }
+
+  // Calls row(y, cells) for every row y of the region, top to bottom, with
+  // the row's accumulated cells; `row` resolves them with ResolveRow, which
+  // leaves them zero for the next band.
+  template <typename RowFn>
+  void ForEachRow(const RowFn& row) const {
     const int32_t bands = (height_ + kBandRows - 1) / kBandRows;
     std::vector<std::vector<uint32_t>> by_band(static_cast<std::size_t>(bands));
     for (uint32_t i = 0; i < edges_.size(); ++i) {
@@ -87,27 +102,23 @@ class Rasterizer {
     std::vector<float> cells(static_cast<std::size_t>(stride) * kBandRows);
     for (int32_t band = 0; band < bands; ++band) {
       const int32_t y0 = band * kBandRows, y1 = std::min(height_, y0 + kBandRows);
-      std::fill(cells.begin(), cells.end(), 0.0f);
       for (uint32_t i : by_band[static_cast<std::size_t>(band)]) {
         Draw(edges_[i], y0, y1, cells.data(), stride);
       }
-      for (int32_t y = y0; y < y1; ++y) {
-        ResolveRow(&cells[static_cast<std::size_t>(y - y0) * stride],
-                   &out[static_cast<std::size_t>(y) * width_]);
-      }
+      for (int32_t y = y0; y < y1; ++y) row(y, &cells[static_cast<std::size_t>(y - y0) * stride]);
     }
   }
 
- private:
-  // Cells a block of pixels is tested in at once.
-  static constexpr int32_t kRunCells = 8;
-
-  // The running sum along one row. Only cells that an edge crossed are
-  // non-zero (a few per glyph and row); across a block of zero cells the sum,
-  // and so the coverage, stays what it was, and the block is written at once.
-  void ResolveRow(const float* row, uint8_t* dst) const {
+  // The running sum along one row (width + 2 cells), written through
+  // to_px(coverage) into dst[0, width), after which the cells are all zero
+  // again. Only cells that an edge crossed are non-zero (a few per glyph and
+  // row); across a block of zero cells the sum, and so the coverage, stays
+  // what it was, and the block is written at once and needs no clearing.
+  template <typename Px, typename ToPx>
+  void ResolveRow(float* row, Px* dst, const ToPx& to_px) const {
     float sum = 0;
     uint8_t coverage = 0;
+    Px px = to_px(coverage);
     int32_t x = 0;
     while (x < width_) {
       if (x + kRunCells <= width_) {
@@ -119,7 +130,7 @@ class Rasterizer {
         }
         // +0 and -0 both leave the sum (and its magnitude) unchanged.
         if ((bits & 0x7fffffffu) == 0) {
-          std::memset(dst + x, coverage, kRunCells);
+          std::fill_n(dst + x, kRunCells, px);
           x += kRunCells;
           continue;
         }
@@ -127,12 +138,21 @@ class Rasterizer {
       const int32_t end = std::min(width_, x + kRunCells);
       for (; x < end; ++x) {
         sum += row[x];
+        row[x] = 0;
         const float c = std::min(1.0f, std::abs(sum));
         coverage = static_cast<uint8_t>(c * 255.0f + 0.5f);
-        dst[x] = coverage;
+        px = to_px(coverage);
+        dst[x] = px;
       }
     }
+    // Edges at the right border add to the two cells past the last column.
+    row[width_] = 0;
+    row[width_ + 1] = 0;
   }
+
+ private:
+  // Cells a block of pixels is tested in at once.
+  static constexpr int32_t kRunCells = 8;
 
   struct Edge {
     Pt a, b;  // x within [0, width]; y not horizontal
@@ -210,11 +230,14 @@ double ScaleOf(PF_RationalScale scale) {
   return static_cast<double>(scale.num) / static_cast<double>(scale.den);
 }
 
-CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, double scale_y,
-                               int32_t target_width, int32_t target_height) {
-  CoverageMask mask;
-  // The control box of every point bounds the filled shape, so the mask
-  // need not reach beyond it.
+namespace {
+
+// The edges of `outlines` in the region of the target they can cover (the
+// control box of every point bounds the filled shape), with the region's
+// corner in left, top; nothing when that region is empty.
+std::optional<Rasterizer> Flatten(const TextOutlineSet& outlines, double scale_x, double scale_y,
+                                  int32_t target_width, int32_t target_height, int32_t& left,
+                                  int32_t& top) {
   double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
   for (const OutlinePath& path : outlines) {
     for (const PF_PathVertex& v : path.vertices) {
@@ -227,18 +250,19 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
       }
     }
   }
-  if (!(x0 <= x1) || !(y0 <= y1)) return mask;
+  if (!(x0 <= x1) || !(y0 <= y1)) return std::nullopt;
   const auto clamp_to = [](double v, int32_t hi) {
     return static_cast<int32_t>(std::clamp(v, 0.0, static_cast<double>(hi)));
   };
-  const int32_t left = clamp_to(std::floor(x0), target_width);
+  left = clamp_to(std::floor(x0), target_width);
   const int32_t right = clamp_to(std::ceil(x1), target_width);
-  const int32_t top = clamp_to(std::floor(y0), target_height);
+  top = clamp_to(std::floor(y0), target_height);
   const int32_t bottom = clamp_to(std::ceil(y1), target_height);
-  if (right <= left || bottom <= top) return mask;
+  if (right <= left || bottom <= top) return std::nullopt;
 
-  Rasterizer acc(right - left, bottom - top);
-  const auto at = [&](double x, double y) { return Pt{x * scale_x - left, y * scale_y - top}; };
+  std::optional<Rasterizer> acc(std::in_place, right - left, bottom - top);
+  const double dx = left, dy = top;
+  const auto at = [&](double x, double y) { return Pt{x * scale_x - dx, y * scale_y - dy}; };
   for (const OutlinePath& path : outlines) {
     const std::size_t n = path.vertices.size();
     if (n < 2) continue;
@@ -246,31 +270,78 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
       const PF_PathVertex& a = path.vertices[i];
       const PF_PathVertex& b = path.vertices[(i + 1) % n];
       if (path.open && i + 1 == n) {
-        acc.AddLine(at(a.x, a.y), at(b.x, b.y));
+        acc->AddLine(at(a.x, a.y), at(b.x, b.y));
       } else {
-        acc.AddCubic(at(a.x, a.y), at(a.tan_out_x, a.tan_out_y), at(b.tan_in_x, b.tan_in_y),
-                     at(b.x, b.y));
+        acc->AddCubic(at(a.x, a.y), at(a.tan_out_x, a.tan_out_y), at(b.tan_in_x, b.tan_in_y),
+                      at(b.x, b.y));
       }
     }
   }
-  mask.left = left;
-  mask.top = top;
-  mask.width = right - left;
-  mask.height = bottom - top;
-  acc.Resolve(mask.values);
-  return mask;
+  return acc;
 }
 
-void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
-  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
-  // The pixel that each coverage value paints; transparent black where the
-  // alpha rounds to 0.
-  PF_Pixel paint[256];
+// The pixel that each coverage value paints; transparent black where the
+// alpha rounds to 0.
+std::array<PF_Pixel, 256> PaintTable(PF_Pixel fill) {
+  std::array<PF_Pixel, 256> paint;
   for (unsigned c = 0; c < 256; ++c) {
     const unsigned alpha = (c * fill.alpha + 127) / 255;
     paint[c] = alpha == 0 ? PF_Pixel{0, 0, 0, 0}
                           : PF_Pixel{static_cast<A_u_char>(alpha), fill.red, fill.green, fill.blue};
   }
+  return paint;
+}
+
+void ClearRow(PF_EffectWorld& dst, int32_t y) {
+  std::memset(reinterpret_cast<uint8_t*>(dst.data) + static_cast<std::ptrdiff_t>(y) * dst.rowbytes,
+              0, static_cast<std::size_t>(dst.width) * sizeof(PF_Pixel));
+}
+
+}  // namespace
+
+CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, double scale_y,
+                               int32_t target_width, int32_t target_height) {
+  CoverageMask mask;
+  int32_t left = 0, top = 0;
+  const std::optional<Rasterizer> acc =
+      Flatten(outlines, scale_x, scale_y, target_width, target_height, left, top);
+  if (!acc) return mask;
+  mask.left = left;
+  mask.top = top;
+  mask.width = acc->width();
+  mask.height = acc->height();
+  acc->Resolve(mask.values);
+  return mask;
+}
+
+void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_y, PF_Pixel fill,
+                   PF_EffectWorld& dst) {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
+  int32_t left = 0, top = 0;
+  const std::optional<Rasterizer> acc =
+      Flatten(outlines, scale_x, scale_y, dst.width, dst.height, left, top);
+  if (!acc) {
+    for (int32_t y = 0; y < dst.height; ++y) ClearRow(dst, y);
+    return;
+  }
+  const std::array<PF_Pixel, 256> paint = PaintTable(fill);
+  for (int32_t y = 0; y < top; ++y) ClearRow(dst, y);
+  const int32_t right = left + acc->width();
+  auto* base = reinterpret_cast<uint8_t*>(dst.data);
+  acc->ForEachRow([&](int32_t y, float* cells) {
+    auto* row =
+        reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(top + y) * dst.rowbytes);
+    // Outside the region's columns, transparent; inside, the coverage's pixel.
+    std::memset(row, 0, static_cast<std::size_t>(left) * sizeof(PF_Pixel));
+    std::memset(row + right, 0, static_cast<std::size_t>(dst.width - right) * sizeof(PF_Pixel));
+    acc->ResolveRow(cells, row + left, [&paint](uint8_t c) { return paint[c]; });
+  });
+  for (int32_t y = top + acc->height(); y < dst.height; ++y) ClearRow(dst, y);
+}
+
+void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
+  const std::array<PF_Pixel, 256> paint = PaintTable(fill);
   auto* base = reinterpret_cast<uint8_t*>(dst.data);
   const int32_t x_begin = std::clamp(mask.left, 0, dst.width);
   const int32_t x_end = std::clamp(mask.left + mask.width, x_begin, dst.width);
