@@ -29,7 +29,34 @@ constexpr int32_t kBandRows = 32;
 // the row then gives the winding-weighted coverage.
 class Rasterizer {
  public:
-  Rasterizer(int32_t width, int32_t height) : width_(width), height_(height) {}
+  struct Edge {
+    Pt a, b;  // x within [0, width]; y not horizontal
+  };
+
+  // What a rasterisation allocates, kept by each thread from one text to
+  // the next: the edges of a large text are megabytes, and fresh memory
+  // for them costs a page fault per 4 KB on every first frame.
+  struct Scratch {
+    std::vector<Edge> edges;
+    std::vector<uint32_t> band_start;  // band b's edges: band_edges[band_start[b], [b + 1])
+    std::vector<uint32_t> band_edges;
+    std::vector<float> cells;
+
+    // Gives back what one unusually large text left behind.
+    void Trim() {
+      constexpr std::size_t kKeptBytes = std::size_t{16} << 20;
+      if (edges.capacity() * sizeof(Edge) + band_edges.capacity() * sizeof(uint32_t) +
+              cells.capacity() * sizeof(float) >
+          kKeptBytes) {
+        *this = Scratch();
+      }
+    }
+  };
+
+  Rasterizer(int32_t width, int32_t height, Scratch& scratch)
+      : width_(width), height_(height), scratch_(scratch), edges_(scratch.edges) {
+    edges_.clear();
+  }
 
   // An edge in region coordinates (pixels, origin at the region's corner).
   void AddLine(Pt a, Pt b) {
@@ -92,18 +119,34 @@ class Rasterizer {
   template <typename RowFn>
   void ForEachRow(const RowFn& row) const {
     const int32_t bands = (height_ + kBandRows - 1) / kBandRows;
-    std::vector<std::vector<uint32_t>> by_band(static_cast<std::size_t>(bands));
-    for (uint32_t i = 0; i < edges_.size(); ++i) {
-      const auto [lo, hi] = BandsOf(edges_[i]);
-      for (int32_t band = lo; band <= hi; ++band)
-        by_band[static_cast<std::size_t>(band)].push_back(i);
+    // The edges of each band, in the order they were added (the sums of
+    // every cell, and so the pixels, depend on that order).
+    std::vector<uint32_t>& start = scratch_.band_start;
+    std::vector<uint32_t>& by_band = scratch_.band_edges;
+    start.assign(static_cast<std::size_t>(bands) + 1, 0);
+    for (const Edge& e : edges_) {
+      const auto [lo, hi] = BandsOf(e);
+      for (int32_t band = lo; band <= hi; ++band) ++start[static_cast<std::size_t>(band) + 1];
+    }
+    for (int32_t band = 0; band < bands; ++band)
+      start[static_cast<std::size_t>(band) + 1] += start[static_cast<std::size_t>(band)];
+    by_band.resize(start.back());
+    {
+      std::vector<uint32_t> next(start.begin(), start.end() - 1);
+      for (uint32_t i = 0; i < edges_.size(); ++i) {
+        const auto [lo, hi] = BandsOf(edges_[i]);
+        for (int32_t band = lo; band <= hi; ++band)
+          by_band[next[static_cast<std::size_t>(band)]++] = i;
+      }
     }
     const int32_t stride = width_ + 2;
-    std::vector<float> cells(static_cast<std::size_t>(stride) * kBandRows);
+    std::vector<float>& cells = scratch_.cells;
+    cells.assign(static_cast<std::size_t>(stride) * kBandRows, 0.0f);
     for (int32_t band = 0; band < bands; ++band) {
       const int32_t y0 = band * kBandRows, y1 = std::min(height_, y0 + kBandRows);
-      for (uint32_t i : by_band[static_cast<std::size_t>(band)]) {
-        Draw(edges_[i], y0, y1, cells.data(), stride);
+      for (uint32_t k = start[static_cast<std::size_t>(band)];
+           k < start[static_cast<std::size_t>(band) + 1]; ++k) {
+        Draw(edges_[by_band[k]], y0, y1, cells.data(), stride);
       }
       for (int32_t y = y0; y < y1; ++y) row(y, &cells[static_cast<std::size_t>(y - y0) * stride]);
     }
@@ -153,10 +196,6 @@ class Rasterizer {
  private:
   // Cells a block of pixels is tested in at once.
   static constexpr int32_t kRunCells = 8;
-
-  struct Edge {
-    Pt a, b;  // x within [0, width]; y not horizontal
-  };
 
   std::pair<int32_t, int32_t> BandsOf(const Edge& e) const {
     const double lo = std::max(0.0, std::min(e.a.y, e.b.y));
@@ -220,7 +259,8 @@ class Rasterizer {
   }
 
   int32_t width_, height_;
-  std::vector<Edge> edges_;
+  Scratch& scratch_;
+  std::vector<Edge>& edges_;
 };
 
 }  // namespace
@@ -237,7 +277,7 @@ namespace {
 // corner in left, top; nothing when that region is empty.
 std::optional<Rasterizer> Flatten(const TextOutlineSet& outlines, double scale_x, double scale_y,
                                   int32_t target_width, int32_t target_height, int32_t& left,
-                                  int32_t& top) {
+                                  int32_t& top, Rasterizer::Scratch& scratch) {
   double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
   for (const OutlinePath& path : outlines) {
     for (const PF_PathVertex& v : path.vertices) {
@@ -260,7 +300,7 @@ std::optional<Rasterizer> Flatten(const TextOutlineSet& outlines, double scale_x
   const int32_t bottom = clamp_to(std::ceil(y1), target_height);
   if (right <= left || bottom <= top) return std::nullopt;
 
-  std::optional<Rasterizer> acc(std::in_place, right - left, bottom - top);
+  std::optional<Rasterizer> acc(std::in_place, right - left, bottom - top, scratch);
   const double dx = left, dy = top;
   const auto at = [&](double x, double y) { return Pt{x * scale_x - dx, y * scale_y - dy}; };
   for (const OutlinePath& path : outlines) {
@@ -279,6 +319,16 @@ std::optional<Rasterizer> Flatten(const TextOutlineSet& outlines, double scale_x
   }
   return acc;
 }
+
+Rasterizer::Scratch& ThreadScratch() {
+  thread_local Rasterizer::Scratch scratch;
+  return scratch;
+}
+
+struct TrimOnExit {
+  Rasterizer::Scratch& scratch;
+  ~TrimOnExit() { scratch.Trim(); }
+};
 
 // The pixel that each coverage value paints; transparent black where the
 // alpha rounds to 0.
@@ -303,8 +353,10 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
                                int32_t target_width, int32_t target_height) {
   CoverageMask mask;
   int32_t left = 0, top = 0;
+  Rasterizer::Scratch& scratch = ThreadScratch();
+  const TrimOnExit trim{scratch};
   const std::optional<Rasterizer> acc =
-      Flatten(outlines, scale_x, scale_y, target_width, target_height, left, top);
+      Flatten(outlines, scale_x, scale_y, target_width, target_height, left, top, scratch);
   if (!acc) return mask;
   mask.left = left;
   mask.top = top;
@@ -318,8 +370,10 @@ void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_
                    PF_EffectWorld& dst) {
   if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
   int32_t left = 0, top = 0;
+  Rasterizer::Scratch& scratch = ThreadScratch();
+  const TrimOnExit trim{scratch};
   const std::optional<Rasterizer> acc =
-      Flatten(outlines, scale_x, scale_y, dst.width, dst.height, left, top);
+      Flatten(outlines, scale_x, scale_y, dst.width, dst.height, left, top, scratch);
   if (!acc) {
     for (int32_t y = 0; y < dst.height; ++y) ClearRow(dst, y);
     return;
