@@ -109,7 +109,8 @@ class Rasterizer {
   void Resolve(std::vector<uint8_t>& out) const {
     out.resize(static_cast<std::size_t>(width_) * height_);
     ForEachRow([&](int32_t y, float* cells) {
-      ResolveRow(cells, &out[static_cast<std::size_t>(y) * width_], [](uint8_t c) { return c; });
+      ResolveRow<uint8_t>(cells, &out[static_cast<std::size_t>(y) * width_],
+                          [](uint8_t c) { return c; });
     });
   }
 
@@ -153,12 +154,13 @@ class Rasterizer {
   }
 
   // The running sum along one row (width + 2 cells), written through
-  // to_px(coverage) into dst[0, width), after which the cells are all zero
-  // again. Only cells that an edge crossed are non-zero (a few per glyph and
-  // row); across a block of zero cells the sum, and so the coverage, stays
+  // to_px(coverage) as values of type Px into the bytes at dst (width
+  // values, stored bytewise so that dst may hold any pixel type of that
+  // size), after which the cells are all zero again. Only cells that an edge crossed are non-zero
+  // (a few per glyph and row); across a block of zero cells the sum, and so the coverage, stays
   // what it was, and the block is written at once and needs no clearing.
   template <typename Px, typename ToPx>
-  void ResolveRow(float* row, Px* dst, const ToPx& to_px) const {
+  void ResolveRow(float* row, uint8_t* dst, const ToPx& to_px) const {
     float sum = 0;
     uint8_t coverage = 0;
     Px px = to_px(coverage);
@@ -173,7 +175,8 @@ class Rasterizer {
         }
         // +0 and -0 both leave the sum (and its magnitude) unchanged.
         if ((bits & 0x7fffffffu) == 0) {
-          std::fill_n(dst + x, kRunCells, px);
+          for (int32_t k = 0; k < kRunCells; ++k)
+            std::memcpy(dst + (x + k) * sizeof px, &px, sizeof px);
           x += kRunCells;
           continue;
         }
@@ -185,7 +188,7 @@ class Rasterizer {
         const float c = std::min(1.0f, std::abs(sum));
         coverage = static_cast<uint8_t>(c * 255.0f + 0.5f);
         px = to_px(coverage);
-        dst[x] = px;
+        std::memcpy(dst + x * sizeof px, &px, sizeof px);
       }
     }
     // Edges at the right border add to the two cells past the last column.
@@ -378,7 +381,10 @@ void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_
     for (int32_t y = 0; y < dst.height; ++y) ClearRow(dst, y);
     return;
   }
-  const std::array<PF_Pixel, 256> paint = PaintTable(fill);
+  // The table's pixels as 32-bit words: copied whole, they stay in registers.
+  std::array<uint32_t, 256> paint;
+  static_assert(sizeof(PF_Pixel) == sizeof(uint32_t));
+  std::memcpy(paint.data(), PaintTable(fill).data(), sizeof paint);
   for (int32_t y = 0; y < top; ++y) ClearRow(dst, y);
   const int32_t right = left + acc->width();
   auto* base = reinterpret_cast<uint8_t*>(dst.data);
@@ -388,7 +394,8 @@ void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_
     // Outside the region's columns, transparent; inside, the coverage's pixel.
     std::memset(row, 0, static_cast<std::size_t>(left) * sizeof(PF_Pixel));
     std::memset(row + right, 0, static_cast<std::size_t>(dst.width - right) * sizeof(PF_Pixel));
-    acc->ResolveRow(cells, row + left, [&paint](uint8_t c) { return paint[c]; });
+    acc->ResolveRow<uint32_t>(cells, reinterpret_cast<uint8_t*>(row + left),
+                              [&paint](uint8_t c) { return paint[c]; });
   });
   for (int32_t y = top + acc->height(); y < dst.height; ++y) ClearRow(dst, y);
 }
