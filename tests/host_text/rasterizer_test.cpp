@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "vantrel/host/session.h"
 #include "vantrel/host/text_layout.h"
@@ -234,6 +235,30 @@ TEST(RasterizerText, HalfResolutionKeepsTheInkOfFullResolution) {
   for (int y = 0; y < 50; ++y)
     for (int x = 0; x < 100; ++x) ink_half += half.at(x, y).alpha;
   EXPECT_NEAR(ink_half * 4 / ink_full, 1.0, 0.01);
+}
+
+// The layer is painted straight from the accumulated rows; the mask and its
+// painting are the reference it must match byte for byte, over many bands,
+// at every scale, and with text cut by the borders of the target.
+TEST(RasterizerText, DirectPaintingEqualsTheMaskPaintedAfterwards) {
+  const TextLayout t = TextLayout::Create(
+      "Several lines of text,\nenough for many bands\nof rows: WAVE fifty %@&\n"
+      "and a last one \xC3\xA9\xC3\xA8 qjpg",
+      TextStyle{}, -30, 60);
+  const PF_Pixel fill{200, 10, 120, 250};
+  for (auto [scale, w, h] :
+       {std::tuple{kFull, 900, 400}, std::tuple{kFull, 300, 150}, std::tuple{kHalf, 450, 200},
+        std::tuple{PF_RationalScale{2, 3}, 601, 9}}) {
+    const double s = text::ScaleOf(scale);
+    TestWorld direct(w, h), via_mask(w, h);
+    text::PaintOutlines(t.Outlines(), s, s, fill, direct.world);
+    text::PaintCoverage(text::RasterizeCoverage(t.Outlines(), s, s, w, h), fill, via_mask.world);
+    EXPECT_TRUE(SamePixels(direct, via_mask)) << "scale " << s << ", " << w << "x" << h;
+  }
+  TestWorld nothing(40, 30), cleared(40, 30);
+  text::PaintOutlines({}, 1, 1, fill, nothing.world);
+  text::PaintCoverage(text::RasterizeCoverage({}, 1, 1, 40, 30), fill, cleared.world);
+  EXPECT_TRUE(SamePixels(nothing, cleared));
 }
 
 TEST(RasterizerText, CachedImageEqualsAFreshOneAndIsSafeAcrossThreads) {

@@ -1,9 +1,11 @@
 #include "rasterizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "vantrel/host/session.h"
 
@@ -27,7 +29,34 @@ constexpr int32_t kBandRows = 32;
 // the row then gives the winding-weighted coverage.
 class Rasterizer {
  public:
-  Rasterizer(int32_t width, int32_t height) : width_(width), height_(height) {}
+  struct Edge {
+    Pt a, b;  // x within [0, width]; y not horizontal
+  };
+
+  // What a rasterisation allocates, kept by each thread from one text to
+  // the next: the edges of a large text are megabytes, and fresh memory
+  // for them costs a page fault per 4 KB on every first frame.
+  struct Scratch {
+    std::vector<Edge> edges;
+    std::vector<uint32_t> band_start;  // band b's edges: band_edges[band_start[b], [b + 1])
+    std::vector<uint32_t> band_edges;
+    std::vector<float> cells;
+
+    // Gives back what one unusually large text left behind.
+    void Trim() {
+      constexpr std::size_t kKeptBytes = std::size_t{16} << 20;
+      if (edges.capacity() * sizeof(Edge) + band_edges.capacity() * sizeof(uint32_t) +
+              cells.capacity() * sizeof(float) >
+          kKeptBytes) {
+        *this = Scratch();
+      }
+    }
+  };
+
+  Rasterizer(int32_t width, int32_t height, Scratch& scratch)
+      : width_(width), height_(height), scratch_(scratch), edges_(scratch.edges) {
+    edges_.clear();
+  }
 
   // An edge in region coordinates (pixels, origin at the region's corner).
   void AddLine(Pt a, Pt b) {
@@ -73,41 +102,68 @@ class Rasterizer {
     }
   }
 
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+
   // Coverage of every pixel of the region, row by row.
   void Resolve(std::vector<uint8_t>& out) const {
     out.resize(static_cast<std::size_t>(width_) * height_);
+    ForEachRow([&](int32_t y, float* cells) {
+      ResolveRow<uint8_t>(cells, &out[static_cast<std::size_t>(y) * width_],
+                          [](uint8_t c) { return c; });
+    });
+  }
+
+  // Calls row(y, cells) for every row y of the region, top to bottom, with
+  // the row's accumulated cells; `row` resolves them with ResolveRow, which
+  // leaves them zero for the next band.
+  template <typename RowFn>
+  void ForEachRow(const RowFn& row) const {
     const int32_t bands = (height_ + kBandRows - 1) / kBandRows;
-    std::vector<std::vector<uint32_t>> by_band(static_cast<std::size_t>(bands));
-    for (uint32_t i = 0; i < edges_.size(); ++i) {
-      const auto [lo, hi] = BandsOf(edges_[i]);
-      for (int32_t band = lo; band <= hi; ++band)
-        by_band[static_cast<std::size_t>(band)].push_back(i);
+    // The edges of each band, in the order they were added (the sums of
+    // every cell, and so the pixels, depend on that order).
+    std::vector<uint32_t>& start = scratch_.band_start;
+    std::vector<uint32_t>& by_band = scratch_.band_edges;
+    start.assign(static_cast<std::size_t>(bands) + 1, 0);
+    for (const Edge& e : edges_) {
+      const auto [lo, hi] = BandsOf(e);
+      for (int32_t band = lo; band <= hi; ++band) ++start[static_cast<std::size_t>(band) + 1];
+    }
+    for (int32_t band = 0; band < bands; ++band)
+      start[static_cast<std::size_t>(band) + 1] += start[static_cast<std::size_t>(band)];
+    by_band.resize(start.back());
+    {
+      std::vector<uint32_t> next(start.begin(), start.end() - 1);
+      for (uint32_t i = 0; i < edges_.size(); ++i) {
+        const auto [lo, hi] = BandsOf(edges_[i]);
+        for (int32_t band = lo; band <= hi; ++band)
+          by_band[next[static_cast<std::size_t>(band)]++] = i;
+      }
     }
     const int32_t stride = width_ + 2;
-    std::vector<float> cells(static_cast<std::size_t>(stride) * kBandRows);
+    std::vector<float>& cells = scratch_.cells;
+    cells.assign(static_cast<std::size_t>(stride) * kBandRows, 0.0f);
     for (int32_t band = 0; band < bands; ++band) {
       const int32_t y0 = band * kBandRows, y1 = std::min(height_, y0 + kBandRows);
-      std::fill(cells.begin(), cells.end(), 0.0f);
-      for (uint32_t i : by_band[static_cast<std::size_t>(band)]) {
-        Draw(edges_[i], y0, y1, cells.data(), stride);
+      for (uint32_t k = start[static_cast<std::size_t>(band)];
+           k < start[static_cast<std::size_t>(band) + 1]; ++k) {
+        Draw(edges_[by_band[k]], y0, y1, cells.data(), stride);
       }
-      for (int32_t y = y0; y < y1; ++y) {
-        ResolveRow(&cells[static_cast<std::size_t>(y - y0) * stride],
-                   &out[static_cast<std::size_t>(y) * width_]);
-      }
+      for (int32_t y = y0; y < y1; ++y) row(y, &cells[static_cast<std::size_t>(y - y0) * stride]);
     }
   }
 
- private:
-  // Cells a block of pixels is tested in at once.
-  static constexpr int32_t kRunCells = 8;
-
-  // The running sum along one row. Only cells that an edge crossed are
-  // non-zero (a few per glyph and row); across a block of zero cells the sum,
-  // and so the coverage, stays what it was, and the block is written at once.
-  void ResolveRow(const float* row, uint8_t* dst) const {
+  // The running sum along one row (width + 2 cells), written through
+  // to_px(coverage) as values of type Px into the bytes at dst (width
+  // values, stored bytewise so that dst may hold any pixel type of that
+  // size), after which the cells are all zero again. Only cells that an edge crossed are non-zero
+  // (a few per glyph and row); across a block of zero cells the sum, and so the coverage, stays
+  // what it was, and the block is written at once and needs no clearing.
+  template <typename Px, typename ToPx>
+  void ResolveRow(float* row, uint8_t* dst, const ToPx& to_px) const {
     float sum = 0;
     uint8_t coverage = 0;
+    Px px = to_px(coverage);
     int32_t x = 0;
     while (x < width_) {
       if (x + kRunCells <= width_) {
@@ -119,7 +175,8 @@ class Rasterizer {
         }
         // +0 and -0 both leave the sum (and its magnitude) unchanged.
         if ((bits & 0x7fffffffu) == 0) {
-          std::memset(dst + x, coverage, kRunCells);
+          for (int32_t k = 0; k < kRunCells; ++k)
+            std::memcpy(dst + (x + k) * sizeof px, &px, sizeof px);
           x += kRunCells;
           continue;
         }
@@ -127,16 +184,21 @@ class Rasterizer {
       const int32_t end = std::min(width_, x + kRunCells);
       for (; x < end; ++x) {
         sum += row[x];
+        row[x] = 0;
         const float c = std::min(1.0f, std::abs(sum));
         coverage = static_cast<uint8_t>(c * 255.0f + 0.5f);
-        dst[x] = coverage;
+        px = to_px(coverage);
+        std::memcpy(dst + x * sizeof px, &px, sizeof px);
       }
     }
+    // Edges at the right border add to the two cells past the last column.
+    row[width_] = 0;
+    row[width_ + 1] = 0;
   }
 
-  struct Edge {
-    Pt a, b;  // x within [0, width]; y not horizontal
-  };
+ private:
+  // Cells a block of pixels is tested in at once.
+  static constexpr int32_t kRunCells = 8;
 
   std::pair<int32_t, int32_t> BandsOf(const Edge& e) const {
     const double lo = std::max(0.0, std::min(e.a.y, e.b.y));
@@ -200,7 +262,8 @@ class Rasterizer {
   }
 
   int32_t width_, height_;
-  std::vector<Edge> edges_;
+  Scratch& scratch_;
+  std::vector<Edge>& edges_;
 };
 
 }  // namespace
@@ -210,11 +273,14 @@ double ScaleOf(PF_RationalScale scale) {
   return static_cast<double>(scale.num) / static_cast<double>(scale.den);
 }
 
-CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, double scale_y,
-                               int32_t target_width, int32_t target_height) {
-  CoverageMask mask;
-  // The control box of every point bounds the filled shape, so the mask
-  // need not reach beyond it.
+namespace {
+
+// The edges of `outlines` in the region of the target they can cover (the
+// control box of every point bounds the filled shape), with the region's
+// corner in left, top; nothing when that region is empty.
+std::optional<Rasterizer> Flatten(const TextOutlineSet& outlines, double scale_x, double scale_y,
+                                  int32_t target_width, int32_t target_height, int32_t& left,
+                                  int32_t& top, Rasterizer::Scratch& scratch) {
   double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
   for (const OutlinePath& path : outlines) {
     for (const PF_PathVertex& v : path.vertices) {
@@ -227,18 +293,19 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
       }
     }
   }
-  if (!(x0 <= x1) || !(y0 <= y1)) return mask;
+  if (!(x0 <= x1) || !(y0 <= y1)) return std::nullopt;
   const auto clamp_to = [](double v, int32_t hi) {
     return static_cast<int32_t>(std::clamp(v, 0.0, static_cast<double>(hi)));
   };
-  const int32_t left = clamp_to(std::floor(x0), target_width);
+  left = clamp_to(std::floor(x0), target_width);
   const int32_t right = clamp_to(std::ceil(x1), target_width);
-  const int32_t top = clamp_to(std::floor(y0), target_height);
+  top = clamp_to(std::floor(y0), target_height);
   const int32_t bottom = clamp_to(std::ceil(y1), target_height);
-  if (right <= left || bottom <= top) return mask;
+  if (right <= left || bottom <= top) return std::nullopt;
 
-  Rasterizer acc(right - left, bottom - top);
-  const auto at = [&](double x, double y) { return Pt{x * scale_x - left, y * scale_y - top}; };
+  std::optional<Rasterizer> acc(std::in_place, right - left, bottom - top, scratch);
+  const double dx = left, dy = top;
+  const auto at = [&](double x, double y) { return Pt{x * scale_x - dx, y * scale_y - dy}; };
   for (const OutlinePath& path : outlines) {
     const std::size_t n = path.vertices.size();
     if (n < 2) continue;
@@ -246,31 +313,96 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
       const PF_PathVertex& a = path.vertices[i];
       const PF_PathVertex& b = path.vertices[(i + 1) % n];
       if (path.open && i + 1 == n) {
-        acc.AddLine(at(a.x, a.y), at(b.x, b.y));
+        acc->AddLine(at(a.x, a.y), at(b.x, b.y));
       } else {
-        acc.AddCubic(at(a.x, a.y), at(a.tan_out_x, a.tan_out_y), at(b.tan_in_x, b.tan_in_y),
-                     at(b.x, b.y));
+        acc->AddCubic(at(a.x, a.y), at(a.tan_out_x, a.tan_out_y), at(b.tan_in_x, b.tan_in_y),
+                      at(b.x, b.y));
       }
     }
   }
-  mask.left = left;
-  mask.top = top;
-  mask.width = right - left;
-  mask.height = bottom - top;
-  acc.Resolve(mask.values);
-  return mask;
+  return acc;
 }
 
-void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
-  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
-  // The pixel that each coverage value paints; transparent black where the
-  // alpha rounds to 0.
-  PF_Pixel paint[256];
+Rasterizer::Scratch& ThreadScratch() {
+  thread_local Rasterizer::Scratch scratch;
+  return scratch;
+}
+
+struct TrimOnExit {
+  Rasterizer::Scratch& scratch;
+  ~TrimOnExit() { scratch.Trim(); }
+};
+
+// The pixel that each coverage value paints; transparent black where the
+// alpha rounds to 0.
+std::array<PF_Pixel, 256> PaintTable(PF_Pixel fill) {
+  std::array<PF_Pixel, 256> paint;
   for (unsigned c = 0; c < 256; ++c) {
     const unsigned alpha = (c * fill.alpha + 127) / 255;
     paint[c] = alpha == 0 ? PF_Pixel{0, 0, 0, 0}
                           : PF_Pixel{static_cast<A_u_char>(alpha), fill.red, fill.green, fill.blue};
   }
+  return paint;
+}
+
+void ClearRow(PF_EffectWorld& dst, int32_t y) {
+  std::memset(reinterpret_cast<uint8_t*>(dst.data) + static_cast<std::ptrdiff_t>(y) * dst.rowbytes,
+              0, static_cast<std::size_t>(dst.width) * sizeof(PF_Pixel));
+}
+
+}  // namespace
+
+CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, double scale_y,
+                               int32_t target_width, int32_t target_height) {
+  CoverageMask mask;
+  int32_t left = 0, top = 0;
+  Rasterizer::Scratch& scratch = ThreadScratch();
+  const TrimOnExit trim{scratch};
+  const std::optional<Rasterizer> acc =
+      Flatten(outlines, scale_x, scale_y, target_width, target_height, left, top, scratch);
+  if (!acc) return mask;
+  mask.left = left;
+  mask.top = top;
+  mask.width = acc->width();
+  mask.height = acc->height();
+  acc->Resolve(mask.values);
+  return mask;
+}
+
+void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_y, PF_Pixel fill,
+                   PF_EffectWorld& dst) {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
+  int32_t left = 0, top = 0;
+  Rasterizer::Scratch& scratch = ThreadScratch();
+  const TrimOnExit trim{scratch};
+  const std::optional<Rasterizer> acc =
+      Flatten(outlines, scale_x, scale_y, dst.width, dst.height, left, top, scratch);
+  if (!acc) {
+    for (int32_t y = 0; y < dst.height; ++y) ClearRow(dst, y);
+    return;
+  }
+  // The table's pixels as 32-bit words: copied whole, they stay in registers.
+  std::array<uint32_t, 256> paint;
+  static_assert(sizeof(PF_Pixel) == sizeof(uint32_t));
+  std::memcpy(paint.data(), PaintTable(fill).data(), sizeof paint);
+  for (int32_t y = 0; y < top; ++y) ClearRow(dst, y);
+  const int32_t right = left + acc->width();
+  auto* base = reinterpret_cast<uint8_t*>(dst.data);
+  acc->ForEachRow([&](int32_t y, float* cells) {
+    auto* row =
+        reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(top + y) * dst.rowbytes);
+    // Outside the region's columns, transparent; inside, the coverage's pixel.
+    std::memset(row, 0, static_cast<std::size_t>(left) * sizeof(PF_Pixel));
+    std::memset(row + right, 0, static_cast<std::size_t>(dst.width - right) * sizeof(PF_Pixel));
+    acc->ResolveRow<uint32_t>(cells, reinterpret_cast<uint8_t*>(row + left),
+                              [&paint](uint8_t c) { return paint[c]; });
+  });
+  for (int32_t y = top + acc->height(); y < dst.height; ++y) ClearRow(dst, y);
+}
+
+void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst) {
+  if (dst.data == nullptr || dst.width <= 0 || dst.height <= 0) return;
+  const std::array<PF_Pixel, 256> paint = PaintTable(fill);
   auto* base = reinterpret_cast<uint8_t*>(dst.data);
   const int32_t x_begin = std::clamp(mask.left, 0, dst.width);
   const int32_t x_end = std::clamp(mask.left + mask.width, x_begin, dst.width);

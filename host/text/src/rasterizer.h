@@ -31,6 +31,12 @@ CoverageMask RasterizeCoverage(const TextOutlineSet& outlines, double scale_x, d
 // (rounded) where that alpha is non-zero, transparent black elsewhere.
 void PaintCoverage(const CoverageMask& mask, PF_Pixel fill, PF_EffectWorld& dst);
 
+// The same pixels as PaintCoverage(RasterizeCoverage(outlines, scale_x,
+// scale_y, dst.width, dst.height), fill, dst), painted straight from the
+// accumulated rows without a mask in between.
+void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_y, PF_Pixel fill,
+                   PF_EffectWorld& dst);
+
 // num / den of a downsample factor; throws HostError for a zero denominator.
 double ScaleOf(PF_RationalScale scale);
 

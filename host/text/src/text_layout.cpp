@@ -398,8 +398,7 @@ void TextLayout::Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x,
       world.width = dst.width;
       world.height = dst.height;
       world.rowbytes = dst.width * static_cast<A_long>(sizeof(PF_Pixel));
-      text::PaintCoverage(text::RasterizeCoverage(data_->outlines, text::ScaleOf(ds_x),
-                                                  text::ScaleOf(ds_y), dst.width, dst.height),
+      text::PaintOutlines(data_->outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y),
                           data_->style.fill, world);
       it = data_->painted.emplace(key, std::move(fresh)).first;
     }
@@ -414,9 +413,7 @@ void TextLayout::Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x,
 
 void RasterizeOutlines(const TextOutlineSet& outlines, PF_Pixel fill, PF_EffectWorld& dst,
                        PF_RationalScale ds_x, PF_RationalScale ds_y) {
-  text::PaintCoverage(text::RasterizeCoverage(outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y),
-                                              dst.width, dst.height),
-                      fill, dst);
+  text::PaintOutlines(outlines, text::ScaleOf(ds_x), text::ScaleOf(ds_y), fill, dst);
 }
 
 }  // namespace vantrel::host
