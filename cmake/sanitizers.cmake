@@ -30,3 +30,9 @@ if(VANTREL_SANITIZE)
   add_link_options(-fsanitize=${VANTREL_SANITIZE})
   message(STATUS "Sanitizers: ${VANTREL_SANITIZE}")
 endif()
+
+# The test preset runs with intercept_tls_get_addr=0 in ASAN_OPTIONS: gcc 12's
+# LeakSanitizer crashes in its own tracer at exit ("Tracer caught signal 11")
+# while walking the dynamic thread-local blocks of threads that used a
+# dlopen'ed module's thread-local state (the effect's random generator), after
+# a test that passed. Leaks are still found (checked with a deliberate one).
