@@ -237,9 +237,11 @@ TEST(RasterizerText, HalfResolutionKeepsTheInkOfFullResolution) {
   EXPECT_NEAR(ink_half * 4 / ink_full, 1.0, 0.01);
 }
 
-// The layer is painted straight from the accumulated rows; the mask and its
+// The layer is painted straight from the accumulated rows, a large one by
+// bands on the shared pool's threads; the mask, resolved serially, and its
 // painting are the reference it must match byte for byte, over many bands,
-// at every scale, and with text cut by the borders of the target.
+// at every scale, and with text cut by the borders of the target (the
+// 300 x 150 and 601 x 9 worlds are small enough to be painted serially).
 TEST(RasterizerText, DirectPaintingEqualsTheMaskPaintedAfterwards) {
   const TextLayout t = TextLayout::Create(
       "Several lines of text,\nenough for many bands\nof rows: WAVE fifty %@&\n"

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "vantrel/host/session.h"
+#include "vantrel/host/thread_pool.h"
 
 namespace vantrel::host::text {
 namespace {
@@ -18,6 +19,10 @@ struct Pt {
 
 // Largest distance, in target pixels, between a cubic and its flattening.
 constexpr double kFlatness = 0.05;
+
+// Regions of at least this many pixels are painted by the shared pool's
+// threads; below it, waking them costs more than they save.
+constexpr int64_t kSharedPixels = int64_t{1} << 16;
 
 // Rows of the region rasterised at a time: the accumulation cells of one band
 // stay in cache however large the text is.
@@ -41,13 +46,16 @@ class Rasterizer {
     std::vector<uint32_t> band_start;  // band b's edges: band_edges[band_start[b], [b + 1])
     std::vector<uint32_t> band_edges;
     std::vector<float> cells;
+    std::vector<std::vector<float>> thread_cells;  // cells of each pool thread
 
     // Gives back what one unusually large text left behind.
     void Trim() {
       constexpr std::size_t kKeptBytes = std::size_t{16} << 20;
-      if (edges.capacity() * sizeof(Edge) + band_edges.capacity() * sizeof(uint32_t) +
-              cells.capacity() * sizeof(float) >
-          kKeptBytes) {
+      std::size_t bytes = edges.capacity() * sizeof(Edge) +
+                          band_edges.capacity() * sizeof(uint32_t) +
+                          cells.capacity() * sizeof(float);
+      for (const std::vector<float>& c : thread_cells) bytes += c.capacity() * sizeof(float);
+      if (bytes > kKeptBytes) {
         *this = Scratch();
       }
     }
@@ -108,17 +116,23 @@ class Rasterizer {
   // Coverage of every pixel of the region, row by row.
   void Resolve(std::vector<uint8_t>& out) const {
     out.resize(static_cast<std::size_t>(width_) * height_);
-    ForEachRow([&](int32_t y, float* cells) {
-      ResolveRow<uint8_t>(cells, &out[static_cast<std::size_t>(y) * width_],
-                          [](uint8_t c) { return c; });
-    });
+    ForEachRow(
+        [&](int32_t y, float* cells) {
+          ResolveRow<uint8_t>(cells, &out[static_cast<std::size_t>(y) * width_],
+                              [](uint8_t c) { return c; });
+        },
+        false);
   }
 
-  // Calls row(y, cells) for every row y of the region, top to bottom, with
-  // the row's accumulated cells; `row` resolves them with ResolveRow, which
-  // leaves them zero for the next band.
+  // Calls row(y, cells) for every row y of the region with the row's
+  // accumulated cells; `row` resolves them with ResolveRow, which leaves
+  // them zero for the next band. Serially the rows come top to bottom; with
+  // `shared`, bands of rows go to the shared pool's threads, each band
+  // drawn into its thread's own cells from the same edges in the same order
+  // as serially, so every pixel is the same (row must then be safe to call
+  // for different rows at once).
   template <typename RowFn>
-  void ForEachRow(const RowFn& row) const {
+  void ForEachRow(const RowFn& row, bool shared) const {
     const int32_t bands = (height_ + kBandRows - 1) / kBandRows;
     // The edges of each band, in the order they were added (the sums of
     // every cell, and so the pixels, depend on that order).
@@ -141,16 +155,29 @@ class Rasterizer {
       }
     }
     const int32_t stride = width_ + 2;
-    std::vector<float>& cells = scratch_.cells;
-    cells.assign(static_cast<std::size_t>(stride) * kBandRows, 0.0f);
-    for (int32_t band = 0; band < bands; ++band) {
+    const std::size_t band_cells = static_cast<std::size_t>(stride) * kBandRows;
+    const auto draw_band = [&](int32_t band, float* cells) {
       const int32_t y0 = band * kBandRows, y1 = std::min(height_, y0 + kBandRows);
       for (uint32_t k = start[static_cast<std::size_t>(band)];
            k < start[static_cast<std::size_t>(band) + 1]; ++k) {
-        Draw(edges_[by_band[k]], y0, y1, cells.data(), stride);
+        Draw(edges_[by_band[k]], y0, y1, cells, stride);
       }
       for (int32_t y = y0; y < y1; ++y) row(y, &cells[static_cast<std::size_t>(y - y0) * stride]);
+    };
+    ThreadPool& pool = ThreadPool::Shared();
+    if (!shared || bands < 2 || pool.participants() < 2) {
+      std::vector<float>& cells = scratch_.cells;
+      cells.assign(band_cells, 0.0f);
+      for (int32_t band = 0; band < bands; ++band) draw_band(band, cells.data());
+      return;
     }
+    std::vector<std::vector<float>>& cells = scratch_.thread_cells;
+    cells.resize(static_cast<std::size_t>(pool.participants()));
+    for (std::vector<float>& c : cells) c.assign(band_cells, 0.0f);
+    pool.Run(bands, [&](int32_t thread, int32_t band) {
+      draw_band(band, cells[static_cast<std::size_t>(thread)].data());
+      return int32_t{0};
+    });
   }
 
   // The running sum along one row (width + 2 cells), written through
@@ -388,15 +415,18 @@ void PaintOutlines(const TextOutlineSet& outlines, double scale_x, double scale_
   for (int32_t y = 0; y < top; ++y) ClearRow(dst, y);
   const int32_t right = left + acc->width();
   auto* base = reinterpret_cast<uint8_t*>(dst.data);
-  acc->ForEachRow([&](int32_t y, float* cells) {
-    auto* row =
-        reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(top + y) * dst.rowbytes);
-    // Outside the region's columns, transparent; inside, the coverage's pixel.
-    std::memset(row, 0, static_cast<std::size_t>(left) * sizeof(PF_Pixel));
-    std::memset(row + right, 0, static_cast<std::size_t>(dst.width - right) * sizeof(PF_Pixel));
-    acc->ResolveRow<uint32_t>(cells, reinterpret_cast<uint8_t*>(row + left),
-                              [&paint](uint8_t c) { return paint[c]; });
-  });
+  const bool shared = static_cast<int64_t>(acc->width()) * acc->height() >= kSharedPixels;
+  acc->ForEachRow(
+      [&](int32_t y, float* cells) {
+        auto* row =
+            reinterpret_cast<PF_Pixel*>(base + static_cast<std::ptrdiff_t>(top + y) * dst.rowbytes);
+        // Outside the region's columns, transparent; inside, the coverage's pixel.
+        std::memset(row, 0, static_cast<std::size_t>(left) * sizeof(PF_Pixel));
+        std::memset(row + right, 0, static_cast<std::size_t>(dst.width - right) * sizeof(PF_Pixel));
+        acc->ResolveRow<uint32_t>(cells, reinterpret_cast<uint8_t*>(row + left),
+                                  [&paint](uint8_t c) { return paint[c]; });
+      },
+      shared);
   for (int32_t y = top + acc->height(); y < dst.height; ++y) ClearRow(dst, y);
 }
 
