@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "byte_reader.h"
+#include "grouping_reference.h"
 #include "text/text.h"
 
 namespace {
@@ -23,6 +24,7 @@ namespace {
 using vantrel::Piece;
 using vantrel::PieceRange;
 using vantrel::VertexList;
+using vantrel::testing::ReferenceGroup;
 
 // Hostile numbers (NaN, infinities, magnitudes beyond any layer, a zero
 // downsample denominator) are let in: the analysis must survive them. The
@@ -46,72 +48,6 @@ double Coordinate(vantrel::fuzz::ByteReader& in) {
 [[noreturn]] void Fault(const char* what) {
   std::fprintf(stderr, "text analysis fault: %s\n", what);
   std::abort();
-}
-
-// --- Reference grouping: the passes exactly as described, erasing the
-// second record of each merged pair from the list. -------------------------
-
-Piece Union(const Piece& a, const Piece& b) {
-  Piece m = a;
-  m.left = std::min(a.left, b.left);
-  m.top = std::min(a.top, b.top);
-  m.right = std::max(a.right, b.right);
-  m.bottom = std::max(a.bottom, b.bottom);
-  return m;
-}
-
-bool Inside(const Piece& in, const Piece& out, double t) {
-  return in.left >= out.left - t && in.right <= out.right + t && in.top >= out.top - t &&
-         in.bottom <= out.bottom + t;
-}
-
-bool ReferenceTest(int pass, const Piece& a, const Piece& b, double t) {
-  switch (pass) {
-    case 1:
-      return Inside(b, a, 0);
-    case 2:
-      return Inside(a, b, 0);
-    case 3:
-      return b.left >= a.left - t && b.right <= a.right + t && b.bottom + t >= a.top;
-    case 4:
-      return Inside(b, a, t);
-    default:
-      return Inside(a, b, t);
-  }
-}
-
-void ReferenceGroup(std::vector<Piece>& p, double t, bool word_mode, double fx, double fy) {
-  for (int pass : {1, 2, 3, 4, 5, 5}) {
-    for (std::size_t i = 0; i + 1 < p.size(); ++i) {
-      if (ReferenceTest(pass, p[i], p[i + 1], t)) {
-        p[i] = Union(p[i], p[i + 1]);
-        p.erase(p.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-      }
-    }
-  }
-  int32_t line = 0;
-  for (std::size_t i = 0; i + 1 < p.size(); ++i) {
-    if (p[i + 1].left <= p[i].left) ++line;
-    p[i + 1].line = line;
-  }
-  if (word_mode) {
-    std::size_t i = 0;
-    while (i < p.size()) {
-      if (i + 1 < p.size() && p[i].line == p[i + 1].line && p[i + 1].left <= p[i].right + t) {
-        p[i] = Union(p[i], p[i + 1]);
-        p.erase(p.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-      } else {
-        ++i;
-      }
-    }
-  }
-  for (std::size_t i = 0; i < p.size(); ++i) {
-    p[i].index = static_cast<int32_t>(i);
-    p[i].left *= fx;
-    p[i].right *= fx;
-    p[i].top *= fy;
-    p[i].bottom *= fy;
-  }
 }
 
 bool SameBits(const Piece& a, const Piece& b) {

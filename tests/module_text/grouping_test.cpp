@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "grouping_reference.h"
 #include "piece_text.h"
 #include "text/text.h"
 
@@ -17,6 +18,10 @@ namespace {
 
 using testing::Box;
 using testing::PiecesText;
+using testing::ReferenceFinish;
+using testing::ReferenceLines;
+using testing::ReferenceScan;
+using testing::ReferenceWords;
 
 std::string Group(std::vector<Piece> pieces, double threshold, bool word_mode = false,
                   double fx = 1.0, double fy = 1.0) {
@@ -264,64 +269,6 @@ TEST(GroupPixels, OtherFieldsAreKeptAndIndexIsThePosition) {
             "[l=0 r=10 t=0 b=10 line=0 idx=0 trk=1.5] [l=20 r=30 t=0 b=10 line=0 idx=1 trk=-2]");
 }
 
-// --- Reference: the passes as a scan that erases merged records ----------------
-
-Piece ReferenceUnion(const Piece& a, const Piece& b) {
-  Piece merged = a;
-  merged.left = std::min(a.left, b.left);
-  merged.top = std::min(a.top, b.top);
-  merged.right = std::max(a.right, b.right);
-  merged.bottom = std::max(a.bottom, b.bottom);
-  return merged;
-}
-
-bool ReferenceTest(int pass, const Piece& a, const Piece& b, double t) {
-  switch (pass) {
-    case 1:
-      return b.left >= a.left && b.right <= a.right && b.top >= a.top && b.bottom <= a.bottom;
-    case 2:
-      return a.left >= b.left && a.right <= b.right && a.top >= b.top && a.bottom <= b.bottom;
-    case 3:
-      return b.left >= a.left - t && b.right <= a.right + t && b.bottom + t >= a.top;
-    case 4:
-      return b.left >= a.left - t && b.right <= a.right + t && b.top >= a.top - t &&
-             b.bottom <= a.bottom + t;
-    default:
-      return a.left >= b.left - t && a.right <= b.right + t && a.top >= b.top - t &&
-             a.bottom <= b.bottom + t;
-  }
-}
-
-void ReferenceScan(std::vector<Piece>& pieces, int pass, double t) {
-  for (std::size_t p = 0; p + 1 < pieces.size(); ++p) {
-    if (ReferenceTest(pass, pieces[p], pieces[p + 1], t)) {
-      pieces[p] = ReferenceUnion(pieces[p], pieces[p + 1]);
-      pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(p) + 1);
-    }
-  }
-}
-
-void ReferenceLines(std::vector<Piece>& pieces) {
-  int32_t line = 0;
-  for (std::size_t p = 0; p + 1 < pieces.size(); ++p) {
-    if (pieces[p + 1].left <= pieces[p].left) ++line;
-    pieces[p + 1].line = line;
-  }
-}
-
-void ReferenceWords(std::vector<Piece>& pieces, double t) {
-  std::size_t p = 0;
-  while (p < pieces.size()) {
-    if (p + 1 < pieces.size() && pieces[p].line == pieces[p + 1].line &&
-        pieces[p + 1].left <= pieces[p].right + t) {
-      pieces[p] = ReferenceUnion(pieces[p], pieces[p + 1]);
-      pieces.erase(pieces.begin() + static_cast<std::ptrdiff_t>(p) + 1);
-    } else {
-      ++p;
-    }
-  }
-}
-
 // Text-like boxes on a coarse grid, so that containment, equal edges and
 // gaps of exactly T come up often. Only raw engine output is used, which is
 // the same on every platform.
@@ -371,13 +318,7 @@ TEST(GroupReference, InPlacePassesMakeTheSameComparisonsAsErasing) {
       MergeWords(actual, t);
       ASSERT_EQ(PiecesText(actual), PiecesText(expected)) << "after words";
     }
-    for (std::size_t p = 0; p < expected.size(); ++p) {
-      expected[p].index = static_cast<int32_t>(p);
-      expected[p].left *= fx;
-      expected[p].right *= fx;
-      expected[p].top *= fy;
-      expected[p].bottom *= fy;
-    }
+    ReferenceFinish(expected, fx, fy);
     std::vector<Piece> whole = boxes;
     GroupPieces(whole, t, word_mode, fx, fy);
     ASSERT_EQ(PiecesText(whole), PiecesText(expected));
