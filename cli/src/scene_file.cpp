@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <sstream>
 
 #include "vantrel/cli/json_locations.h"
@@ -35,7 +35,34 @@ namespace {
 
 constexpr int kMaxDimension = 16384;
 
-std::string Quoted(std::string_view s) { return '"' + std::string(s) + '"'; }
+// At most `max_chars` characters of `s` (UTF-8 sequences count once, as in
+// the columns of messages), then "…"; control characters are written as
+// JSON escapes. A file can make a key, a string or a token as long as it
+// likes and put line breaks in it, and a message is one line that quotes only
+// the start of it.
+std::string Excerpt(std::string_view s, std::size_t max_chars = 40) {
+  std::string out;
+  std::size_t chars = 0;
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool continuation = (c & 0xC0) == 0x80;
+    if (!continuation && chars++ == max_chars) return out + "…";
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string Quoted(std::string_view s) { return '"' + Excerpt(s) + '"'; }
 
 std::string QuotedList(std::initializer_list<std::string_view> items) {
   std::string out;
@@ -47,11 +74,7 @@ std::string QuotedList(std::initializer_list<std::string_view> items) {
 }
 
 // A short rendering of a found value for messages.
-std::string Shown(const json& value) {
-  std::string s = value.dump();
-  if (s.size() > 40) s = s.substr(0, 37) + "...";
-  return s;
-}
+std::string Shown(const json& value) { return Excerpt(value.dump()); }
 
 std::string FormatNumber(double v) {
   std::ostringstream out;
@@ -153,8 +176,11 @@ class SceneReader {
   // "#rrggbb" or "#aarrggbb".
   PF_Pixel Colour(const std::string& ptr, const json& v, const std::string& name) const {
     const std::string s = v.is_string() ? v.get<std::string>() : std::string();
-    static const std::regex kHex("#([0-9a-fA-F]{6}|[0-9a-fA-F]{8})");
-    if (!std::regex_match(s, kHex)) {
+    const bool hex = (s.size() == 7 || s.size() == 9) && s[0] == '#' &&
+                     std::all_of(s.begin() + 1, s.end(), [](char c) {
+                       return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                     });
+    if (!hex) {
       Fail(ptr, false, name + " must be a colour \"#rrggbb\" or \"#aarrggbb\"; found " + Shown(v));
     }
     auto byte = [&](std::size_t at) {
@@ -254,12 +280,18 @@ class SceneReader {
     const std::string expected =
         "\"fps\" must be a frame rate such as 30, 29.97 or \"30000/1001\"; found " + Shown(v);
     if (v.is_string()) {
-      static const std::regex kRational("([0-9]{1,6})/([0-9]{1,6})");
-      std::smatch m;
       const std::string s = v.get<std::string>();
-      if (!std::regex_match(s, m, kRational)) Fail(ptr, false, expected);
-      comp.fps_num = std::stoi(m[1]);
-      comp.fps_den = std::stoi(m[2]);
+      const std::size_t slash = s.find('/');
+      const auto digits = [](std::string_view d) {
+        return !d.empty() && d.size() <= 6 &&
+               std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; });
+      };
+      if (slash == std::string::npos || !digits(std::string_view(s).substr(0, slash)) ||
+          !digits(std::string_view(s).substr(slash + 1))) {
+        Fail(ptr, false, expected);
+      }
+      comp.fps_num = std::stoi(s.substr(0, slash));
+      comp.fps_den = std::stoi(s.substr(slash + 1));
       if (comp.fps_num == 0 || comp.fps_den == 0 || comp.fps_num > 1000 * comp.fps_den) {
         Fail(ptr, false, expected);
       }
@@ -357,7 +389,7 @@ class SceneReader {
     const std::string folder =
         path_.parent_path().empty() ? std::string(".") : path_.parent_path().string();
     Fail(ptr, false,
-         "font file " + Quoted(name.string()) + " not found; looked in " + Quoted(folder) +
+         "font file " + Quoted(name.string()) + " not found; looked in \"" + folder + "\"" +
              (name.has_parent_path() ? "" : " and the system's font folders") +
              "; expected a .ttf or .otf file, relative to the scene file or absolute");
   }
@@ -413,17 +445,31 @@ class SceneReader {
   std::map<std::string, JsonLocation> where_;
 };
 
-// "[json.exception.parse_error.101] parse error at line 3, column 5: syntax
-// error ..." -> "3:5: syntax error ...".
-std::string DescribeParseError(const json::parse_error& e, const std::string& text) {
-  static const std::regex kPrefix(R"(^.*? at line ([0-9]+), column ([0-9]+): ([\s\S]*)$)");
-  std::smatch m;
-  const std::string what = e.what();
-  if (std::regex_match(what, m, kPrefix)) {
-    return m[1].str() + ":" + m[2].str() + ": not valid JSON: " + m[3].str();
+// "[json.exception.out_of_range.406] number overflow parsing '1e400'" ->
+// "number overflow parsing '1e400'".
+std::string WithoutExceptionId(const std::string& what) {
+  const std::size_t end = what.rfind("] ", what.find(' '));
+  return end == std::string::npos ? what : what.substr(end + 2);
+}
+
+// The library's message without its "[json.exception...] parse error at line
+// L, column C: " prefix (the caller locates the error itself), and with the
+// token it quotes ('...') cut to an excerpt: the token runs to wherever the
+// parser stopped, which a file can put megabytes away. `last_token` is the
+// token as the parser handed it to the error callback, the same text the
+// message quotes.
+std::string LibraryErrorDetail(const std::string& what, const std::string& last_token) {
+  std::string detail = WithoutExceptionId(what);
+  if (const std::size_t at = detail.find(" at line "); at != std::string::npos) {
+    if (const std::size_t colon = detail.find(": ", at); colon != std::string::npos) {
+      detail.erase(0, colon + 2);
+    }
   }
-  const TextPosition p = PositionOf(text, e.byte == 0 ? 0 : e.byte - 1);
-  return std::to_string(p.line) + ":" + std::to_string(p.column) + ": not valid JSON: " + what;
+  if (const std::size_t at = detail.find('\'' + last_token + '\'');
+      !last_token.empty() && at != std::string::npos) {
+    detail.replace(at + 1, last_token.size(), Excerpt(last_token));
+  }
+  return detail;
 }
 
 // The library's builder of JSON values, remembering where the parser stopped:
@@ -436,18 +482,13 @@ class LocatingDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
   template <class Exception>
   bool parse_error(std::size_t position, const std::string& last_token, const Exception& ex) {
     token_start = position >= last_token.size() ? position - last_token.size() : 0;
+    token = last_token;
     return json_sax_dom_parser::parse_error(position, last_token, ex);
   }
 
   std::size_t token_start = 0;
+  std::string token;
 };
-
-// "[json.exception.out_of_range.406] number overflow parsing '1e400'" ->
-// "number overflow parsing '1e400'".
-std::string WithoutExceptionId(const std::string& what) {
-  const std::size_t end = what.rfind("] ", what.find(' '));
-  return end == std::string::npos ? what : what.substr(end + 2);
-}
 
 // A scene file nests six levels deep ({"layer": {"position": {"keys": [{"value":
 // [...]}]}}}); much deeper text is refused before the location scan and the
@@ -463,11 +504,15 @@ SceneFile ParseSceneText(const std::string& text, const fs::path& path,
   try {
     json::sax_parse(text, &parser);
   } catch (const json::parse_error& e) {
-    throw SceneError(path.string() + ":" + DescribeParseError(e, text));
+    // The exception's byte counts from 1 and points just past the character
+    // at which the parser gave up.
+    const TextPosition p = PositionOf(text, e.byte == 0 ? 0 : e.byte - 1);
+    throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
+                     ": not valid JSON: " + LibraryErrorDetail(e.what(), parser.token));
   } catch (const json::exception& e) {
     const TextPosition p = PositionOf(text, parser.token_start);
     throw SceneError(path.string() + ":" + std::to_string(p.line) + ":" + std::to_string(p.column) +
-                     ": " + WithoutExceptionId(e.what()));
+                     ": " + LibraryErrorDetail(e.what(), parser.token));
   }
   if (const std::size_t at = FindNestingBeyond(text, kMaxNesting); at != std::string::npos) {
     const TextPosition p = PositionOf(text, at);

@@ -241,6 +241,42 @@ TEST(SceneFile, RefusesDeepNesting) {
             "scene.json:1:17: \"description\" must be a string; found [[[\"x]]]\"]]]");
 }
 
+// A token, key or string of megabytes in each place the reader reports from
+// is refused by the command in one located line that quotes only its start.
+TEST(CheckCommand, MegabyteTokensGiveOneShortLocatedLine) {
+  const std::string mb(3'000'000, '\t');
+  const std::string digits(3'000'000, '7');
+  const std::string letters(3'000'000, 'x');
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;
+  } cases[] = {
+      {"AfterAKey", "{\"layer\": {\"text\": \"x\"" + mb + "nope}}",
+       ":1:3000024: not valid JSON: syntax error while parsing object - invalid literal; last "
+       "read: '\"x\"<U+0009><U+0009><U+0009><U+0009><U+00…'; expected '}'"},
+      {"InsideAnArray", "{\"layer\": {\"origin\": [1, " + digits + "e999]}}",
+       ":1:26: number overflow parsing '7777777777777777777777777777777777777777…'"},
+      {"AtTheEnd", "{\"description\": \"" + letters,
+       ":1:3000018: not valid JSON: syntax error while parsing value - invalid string: missing "
+       "closing quote; last read: '\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx…'"},
+      {"AnUnknownKey", "{\"" + letters + "\\n\": 1}",
+       ":1:2: unknown key \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx…\" in the scene; expected "
+       "one of: \"description\", \"composition\", \"layer\", \"effect\""},
+      {"AControlCharacterInAKey", "{\"a\\nb\": 1}",
+       ":1:2: unknown key \"a\\nb\" in the scene; expected one of: \"description\", "
+       "\"composition\", \"layer\", \"effect\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path scene = testing::FreshWorkDir(std::string("long-") + c.name) / "scene.json";
+    testing::WriteText(scene, c.text);
+    const testing::CommandResult r = testing::RunVantrel("check '" + scene.string() + "'");
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.output, scene.string() + c.message + "\n");
+  }
+}
+
 TEST(SceneFile, AMissingSceneFileIsNamed) {
   try {
     ReadSceneFile("no/such/scene.json", ModuleControls());
