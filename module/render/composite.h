@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ae_sdk.h"
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "render/guides.h"
 #include "render/matrix.h"
 #include "render/piece_transform.h"

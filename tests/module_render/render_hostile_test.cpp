@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "alloc_meter.h"
-#include "host/entry.h"
+#include "binding/entry.h"
 #include "params/params.h"
 #include "recording_host.h"
 
