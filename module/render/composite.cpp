@@ -120,9 +120,8 @@ PieceMatrices BuildPieceMatrices(const Piece& piece, const PieceTransform& r,
   return out;
 }
 
-bool IsDrawable(const PieceTransform& r, const PieceTransform& m, bool motion_blur) {
-  if (!IsUsableRatio(r.scale_ratio_x) || !IsUsableRatio(r.scale_ratio_y)) return false;
-  return !motion_blur || (IsUsableRatio(m.scale_ratio_x) && IsUsableRatio(m.scale_ratio_y));
+bool IsDrawable(const PieceTransform& r) {
+  return IsUsableRatio(r.scale_ratio_x) && IsUsableRatio(r.scale_ratio_y);
 }
 
 A_u_char CompositeOpacity(double opacity_level) {
@@ -142,10 +141,14 @@ void CompositePieces(PF_InData* in_data, SuiteCache& suites, PF_EffectWorld* inp
     const Piece& piece = pieces[i];
     const PieceTransform& r = transforms.at(i);
     const PieceTransform& m = blur_transforms.at(i);
-    // A Scale of 0 at either time leaves nothing to draw (and no inverse).
-    if (!IsDrawable(r, m, options.motion_blur)) continue;
+    // A Scale of 0 now or at the piece's time leaves nothing to draw. The
+    // blur record's ratios are not checked here: a Scale of 0 at the blur's
+    // end only makes that end's matrix singular, and the piece is still
+    // visible at its own time.
+    if (!IsDrawable(r)) continue;
     // A piece that cannot be cut out of the input, or whose placement is not
-    // a finite matrix, is skipped before any host object is made for it.
+    // a finite matrix (an infinite or NaN blur-end ratio among the causes),
+    // is skipped before any host object is made for it.
     if (!IsPlaceable(piece, *input)) continue;
     const PieceMatrices matrices = BuildPieceMatrices(piece, r, m);
     if (!IsFinite(matrices, options.motion_blur)) continue;

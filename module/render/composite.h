@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ae_sdk.h"
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "render/guides.h"
 #include "render/matrix.h"
 #include "render/piece_transform.h"
@@ -43,10 +43,13 @@ PieceMatrices BuildPieceMatrices(const Piece& piece, const PieceTransform& r,
 // no place in the output.
 bool IsFinite(const PieceMatrices& matrices, bool motion_blur);
 
-// A piece is drawn only when its scale ratios are finite and non-zero (and,
-// with motion blur, those of its blur record too): a Scale of 0 at either
-// time would give a matrix that cannot be inverted.
-bool IsDrawable(const PieceTransform& r, const PieceTransform& m, bool motion_blur);
+// A piece is drawn only when its own scale ratios (current time against its
+// time) are finite and non-zero: a Scale of 0 at either time leaves the main
+// matrix without an inverse, or without a meaning. The blur record is not
+// consulted: a zero ratio at the blur's end gives a finite, singular start
+// matrix that the host leaves out of the blur, and a non-finite one is caught
+// by IsFinite.
+bool IsDrawable(const PieceTransform& r);
 
 // The 8-bit composite opacity: the opacity level truncated toward zero.
 A_u_char CompositeOpacity(double opacity_level);

@@ -3,7 +3,7 @@
 #define VANTREL_MODULE_RENDER_GUIDES_H
 
 #include "ae_sdk.h"
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "text/text.h"
 
 namespace vantrel {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ae_sdk.h"
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "text/text.h"
 
 namespace vantrel {

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "params/params.h"
 #include "render/composite.h"
 #include "render/controls.h"

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "host/effect_info.h"
+#include "binding/effect_info.h"
 
 namespace vantrel::pipl {
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 #include "text/text.h"
 
 namespace vantrel {

@@ -1,5 +1,5 @@
 // The entry point's dispatch and error guard, the about text and global set-up.
-#include "host/entry.h"
+#include "binding/entry.h"
 
 #include <gtest/gtest.h>
 

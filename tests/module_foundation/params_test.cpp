@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "binding/entry.h"
 #include "fake_host.h"
-#include "host/entry.h"
 
 namespace vantrel {
 namespace {

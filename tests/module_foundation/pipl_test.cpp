@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "binding/entry.h"
 #include "fake_host.h"
-#include "host/entry.h"
 
 namespace vantrel {
 namespace {

@@ -1,6 +1,6 @@
 // SuiteCache: one host reference per (suite, version) per cache, all released
 // when the cache goes away, however the call ends.
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "binding/entry.h"
 #include "fake_host.h"
-#include "host/entry.h"
 
 namespace vantrel {
 namespace {

@@ -208,16 +208,15 @@ TEST(Composite, OpacityIsTruncatedNotRounded) {
 TEST(Composite, PiecesWithAZeroOrInfiniteScaleRatioAreNotDrawn) {
   PieceTransform r;
   r.scale_ratio_x = 1;
-  r.scale_ratio_y = 1;
-  PieceTransform blur = r;
-  EXPECT_TRUE(IsDrawable(r, blur, true));
-  blur.scale_ratio_y = 0;
-  EXPECT_TRUE(IsDrawable(r, blur, false));
-  EXPECT_FALSE(IsDrawable(r, blur, true));
-  r.scale_ratio_x = std::numeric_limits<double>::infinity();
-  EXPECT_FALSE(IsDrawable(r, r, false));
-  r.scale_ratio_x = std::nan("");
-  EXPECT_FALSE(IsDrawable(r, r, false));
+  r.scale_ratio_y = -2;
+  EXPECT_TRUE(IsDrawable(r));
+  for (double bad : {0.0, -0.0, std::numeric_limits<double>::infinity(), std::nan("")}) {
+    PieceTransform x = r, y = r;
+    x.scale_ratio_x = bad;
+    y.scale_ratio_y = bad;
+    EXPECT_FALSE(IsDrawable(x)) << bad;
+    EXPECT_FALSE(IsDrawable(y)) << bad;
+  }
 }
 
 // A world of 3 x 2 pixels with 4 bytes of row padding.

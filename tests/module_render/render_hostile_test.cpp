@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "alloc_meter.h"
-#include "host/entry.h"
+#include "binding/entry.h"
 #include "params/params.h"
 #include "recording_host.h"
 
@@ -295,15 +295,29 @@ TEST(RenderHostileScale, NegativeScaleMirrorsThePieceWithFiniteMatrices) {
   EXPECT_TRUE(host.Balanced());
 }
 
-TEST(RenderHostileScale, ZeroScaleAtTheBlurSampleSkipsOnlyThatPiece) {
-  RecordingHost host;
-  host.outlines = Row(3);
-  host.SetCheckbox(kParamMotionBlurEnable, true);
-  // The blur sample of piece 1 lies at 999 + 180.
-  host.scale = [](A_long t) { return t == 1179 ? Vec2{0, 100} : Vec2{100, 100}; };
-  EXPECT_EQ(RenderGuarded(host), PF_Err_NONE);
-  EXPECT_EQ(CopiedRects(host), Rects({{10, 20, 22, 50}, {50, 20, 62, 50}}));
-  EXPECT_TRUE(host.Balanced());
+TEST(RenderHostileScale, ZeroScaleAtTheBlurEndKeepsThePieceWithASingularStart) {
+  for (Vec2 zero : {Vec2{0, 100}, Vec2{100, 0}, Vec2{0, 0}}) {
+    RecordingHost host;
+    host.outlines = Row(3);
+    host.SetCheckbox(kParamMotionBlurEnable, true);
+    host.position = [](A_long) { return Vec2{70, 40}; };
+    // The blur sample of piece 1 lies at 999 + 180; its own time keeps Scale 100.
+    host.scale = [zero](A_long t) { return t == 1179 ? zero : Vec2{100, 100}; };
+    EXPECT_EQ(RenderGuarded(host), PF_Err_NONE);
+    ASSERT_EQ(host.transforms.size(), 3u) << zero.x << " x " << zero.y;
+    const TransformCall& call = host.transforms[1];
+    ASSERT_EQ(call.num_matrices, 2);
+    // M puts the piece back at its box; the start collapses it onto the
+    // layer's Position along the axis whose Scale is 0.
+    const double sx = zero.x / 100, sy = zero.y / 100;
+    const double main[9] = {1, 0, 0, 0, 1, 0, 30, 20, 1};
+    const double start[9] = {sx, 0, 0, 0, sy, 0, 70 + (30 - 70) * sx, 40 + (20 - 40) * sy, 1};
+    for (int e = 0; e < 9; ++e) {
+      EXPECT_EQ(call.matrices[1].mat[e / 3][e % 3], main[e]) << e;
+      EXPECT_EQ(call.matrices[0].mat[e / 3][e % 3], start[e]) << e;
+    }
+    EXPECT_TRUE(host.Balanced());
+  }
 }
 
 TEST(RenderHostileScale, NonFiniteTransformValuesSkipThePiece) {
@@ -324,6 +338,21 @@ TEST(RenderHostileScale, NonFiniteTransformValuesSkipThePiece) {
        [](RecordingHost& h) {
          h.anchor = [](A_long t) { return t == 999 ? Vec2{0, 1e308} : Vec2{0, 0}; };
          h.scale = [](A_long) { return Vec2{100, 1e10}; };
+       }},
+      {"infinite Scale at the blur end",
+       [](RecordingHost& h) {
+         h.SetCheckbox(kParamMotionBlurEnable, true);
+         h.scale = [](A_long t) { return t == 1179 ? Vec2{100, kInf} : Vec2{100, 100}; };
+       }},
+      {"Scale ratio beyond the doubles at the blur end",
+       [](RecordingHost& h) {
+         h.SetCheckbox(kParamMotionBlurEnable, true);
+         h.scale = [](A_long t) { return Vec2{t == 1179 ? 1e300 : 1e-10, 100}; };
+       }},
+      {"NaN Position at the blur end",
+       [](RecordingHost& h) {
+         h.SetCheckbox(kParamMotionBlurEnable, true);
+         h.position = [](A_long t) { return t == 1179 ? Vec2{0, kNaN} : Vec2{0, 0}; };
        }},
   };
   for (const Case& c : cases) {

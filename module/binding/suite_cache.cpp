@@ -1,4 +1,4 @@
-#include "host/suite_cache.h"
+#include "binding/suite_cache.h"
 
 namespace vantrel {
 namespace {
@@ -11,7 +11,8 @@ struct SlotName {
 template <class... Tables>
 constexpr std::array<SlotName, sizeof...(Tables)> SlotNames() {
   std::array<SlotName, sizeof...(Tables)> names{};
-  ((names[SuiteTraits<Tables>::kSlot] = {SuiteTraits<Tables>::kName, SuiteTraits<Tables>::kVersion}),
+  ((names[SuiteTraits<Tables>::kSlot] = {SuiteTraits<Tables>::kName,
+                                         SuiteTraits<Tables>::kVersion}),
    ...);
   return names;
 }

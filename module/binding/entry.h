@@ -1,7 +1,7 @@
 // The command handlers that the exported entry point dispatches to, and the
 // error guard that every handler runs inside.
-#ifndef VANTREL_MODULE_HOST_ENTRY_H
-#define VANTREL_MODULE_HOST_ENTRY_H
+#ifndef VANTREL_MODULE_BINDING_ENTRY_H
+#define VANTREL_MODULE_BINDING_ENTRY_H
 
 #include "ae_sdk.h"
 
@@ -39,4 +39,4 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data);
 VANTREL_DLLEXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                         PF_ParamDef* params[], PF_LayerDef* output, void* extra);
 
-#endif  // VANTREL_MODULE_HOST_ENTRY_H
+#endif  // VANTREL_MODULE_BINDING_ENTRY_H

@@ -1,6 +1,6 @@
 // Per-call access to the host's function suites.
-#ifndef VANTREL_MODULE_HOST_SUITE_CACHE_H
-#define VANTREL_MODULE_HOST_SUITE_CACHE_H
+#ifndef VANTREL_MODULE_BINDING_SUITE_CACHE_H
+#define VANTREL_MODULE_BINDING_SUITE_CACHE_H
 
 #include <array>
 #include <cstddef>
@@ -76,4 +76,4 @@ class SuiteCache {
 
 }  // namespace vantrel
 
-#endif  // VANTREL_MODULE_HOST_SUITE_CACHE_H
+#endif  // VANTREL_MODULE_BINDING_SUITE_CACHE_H

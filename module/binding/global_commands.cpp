@@ -1,6 +1,6 @@
-#include "host/effect_info.h"
-#include "host/entry.h"
-#include "host/suite_cache.h"
+#include "binding/effect_info.h"
+#include "binding/entry.h"
+#include "binding/suite_cache.h"
 
 namespace vantrel {
 namespace {

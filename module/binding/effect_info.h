@@ -1,8 +1,8 @@
 // What the effect says about itself: the name, description, version word and
 // global flags. Global set-up, the about text and the property resource all
 // read these, so the run-time values and the resource cannot drift apart.
-#ifndef VANTREL_MODULE_HOST_EFFECT_INFO_H
-#define VANTREL_MODULE_HOST_EFFECT_INFO_H
+#ifndef VANTREL_MODULE_BINDING_EFFECT_INFO_H
+#define VANTREL_MODULE_BINDING_EFFECT_INFO_H
 
 #include "ae_sdk.h"
 
@@ -32,4 +32,4 @@ inline constexpr A_long kPremiereApplId = 0x50724D72;
 
 }  // namespace vantrel
 
-#endif  // VANTREL_MODULE_HOST_EFFECT_INFO_H
+#endif  // VANTREL_MODULE_BINDING_EFFECT_INFO_H

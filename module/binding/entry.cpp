@@ -1,5 +1,5 @@
 // The module's one export: the host calls it for every command it sends.
-#include "host/entry.h"
+#include "binding/entry.h"
 
 #include "params/params.h"
 #include "render/render.h"
