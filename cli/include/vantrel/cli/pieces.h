@@ -5,6 +5,7 @@
 #ifndef VANTREL_CLI_PIECES_H
 #define VANTREL_CLI_PIECES_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,11 +22,18 @@ struct ObservedPiece {
   int opacity = 0;          // composite opacity, 0..255
   PF_FloatMatrix matrix{};  // the piece's own matrix (the last one passed)
   int matrices = 0;         // 2 with motion blur
+  bool skipped = false;     // sampled but not drawn: no box, opacity or placement
 };
 
 struct PiecesView {
-  std::vector<ObservedPiece> pieces;  // in the order composited
-  Raster layer;                       // the effect's input at this frame
+  std::vector<ObservedPiece> pieces;  // by position in the delay order
+  // Positions whose composites could as well belong to neighbours: pieces
+  // were skipped among transforms the host cannot tell apart.
+  std::vector<std::size_t> in_doubt;
+  // The placements did not follow from the sampled transforms; `pieces` are
+  // the composites in order, their times by order alone.
+  bool unmatched = false;
+  Raster layer;  // the effect's input at this frame
   PF_Err result = PF_Err_NONE;
   std::vector<std::string> violations;
 };
