@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "vantrel/cli/scene_file.h"
@@ -11,12 +13,16 @@
 namespace vantrel::cli {
 namespace {
 
-PiecesView View(const std::string& effect_json, int frame = 10) {
+constexpr const char* kMovingLeft = R"j("origin": [40, 140], "position": {"keys": [
+    {"frame": 0, "value": [420, 120]}, {"frame": 20, "value": [320, 120]}]})j";
+
+// "Hello world" placed and moved by `layer_keys`.
+PiecesView View(const std::string& effect_json, int frame = 10,
+                const std::string& layer_keys = kMovingLeft) {
   const std::string text = R"j({
     "composition": {"width": 640, "height": 240, "fps": 30, "duration": 20},
-    "layer": {"text": "Hello world", "size": 48, "align": "left", "origin": [40, 140],
-              "position": {"keys": [{"frame": 0, "value": [420, 120]},
-                                    {"frame": 20, "value": [320, 120]}]}},
+    "layer": {"text": "Hello world", "size": 48, "align": "left", )j" +
+                           layer_keys + R"j(},
     "effect": )j" + effect_json +
                            "}";
   static const auto module = host::LoadedModule::Load(VANTREL_MODULE_PATH);
@@ -27,18 +33,18 @@ PiecesView View(const std::string& effect_json, int frame = 10) {
 TEST(PiecesView, CharactersAreCutInReadingOrderAndDelayedStepByStep) {
   const PiecesView view = View(R"j({"Delay (frames)": 1.5})j");
   ASSERT_EQ(view.result, PF_Err_NONE);
-EXPECT_TRUE(view.violations.empty());
-// "Hello world": ten letters, the space draws nothing.
-ASSERT_EQ(view.pieces.size(), 10u);
-for (std::size_t k = 1; k < view.pieces.size(); ++k) {
-  EXPECT_GT(view.pieces[k].box.left, view.pieces[k - 1].box.left) << k;
-}
-// Each step of 150 units is truncated on its own: 1000, 850, 700, ...
-for (std::size_t k = 0; k < view.pieces.size(); ++k) {
-  EXPECT_DOUBLE_EQ(view.pieces[k].frame, 10 - 1.5 * static_cast<double>(k)) << k;
-  EXPECT_EQ(view.pieces[k].opacity, 254);
-  EXPECT_EQ(view.pieces[k].matrices, 1);
-}
+  EXPECT_TRUE(view.violations.empty());
+  // "Hello world": ten letters, the space draws nothing.
+  ASSERT_EQ(view.pieces.size(), 10u);
+  for (std::size_t k = 1; k < view.pieces.size(); ++k) {
+    EXPECT_GT(view.pieces[k].box.left, view.pieces[k - 1].box.left) << k;
+  }
+  // Each step of 150 units is truncated on its own: 1000, 850, 700, ...
+  for (std::size_t k = 0; k < view.pieces.size(); ++k) {
+    EXPECT_DOUBLE_EQ(view.pieces[k].frame, 10 - 1.5 * static_cast<double>(k)) << k;
+    EXPECT_EQ(view.pieces[k].opacity, 254);
+    EXPECT_EQ(view.pieces[k].matrices, 1);
+  }
 }
 
 TEST(PiecesView, WordModeReverseOrderAndMotionBlurShowInWhatTheModuleAsks) {
@@ -64,6 +70,78 @@ TEST(PiecesView, TheTableListsEveryPiece) {
   const std::string table = FormatPieces(view, 10);
   EXPECT_NE(table.find("10 pieces at frame 10"), std::string::npos) << table;
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 12) << table;
+}
+
+// A skipped piece has its transform sampled but makes no composite: every
+// position keeps its own time, and the composites land on the right ones.
+TEST(PiecesView, SkippedPiecesKeepTheirPlaceAndTime) {
+  const std::string far_right = R"j("origin": [1150, 140], "position": {"keys": [
+      {"frame": 0, "value": [420, 120]}, {"frame": 20, "value": [320, 200]}]})j";
+  struct Case {
+    const char* name;
+    std::string layer_keys, effect;
+    double delay;
+    std::vector<std::size_t> skipped;
+    double (*scale)(double frame);  // the placement's scale for a piece sampled then
+    bool in_doubt;
+  } cases[] = {
+      // Scale 25 now, 0 at position 4's time, growing again before it.
+      {"scale dips to 0",
+       std::string(kMovingLeft) +
+           R"j(, "scale": {"keys": [{"frame": 0, "value": 100}, {"frame": 8, "value": 0},
+                                {"frame": 16, "value": 100}]})j",
+       R"j({"Delay (frames)": 0.5, "Enable Motion Blur": true})j",
+       0.5,
+       {4},
+       [](double t) { return std::abs(8 - t) / 2; },
+       false},
+      // Reversed, the letters beyond twice the layer's width come first.
+      {"boxes far outside",
+       far_right,
+       R"j({"Delay (frames)": 1, "Order Modifier": "Reverse"})j",
+       1,
+       {0, 1, 2, 3, 4},
+       [](double) { return 1.0; },
+       false},
+      {"moved by tracking too",
+       far_right,
+       R"j({"Delay (frames)": 1, "Order Modifier": "Reverse", "Tracking Amount": 5})j",
+       1,
+       {0, 1, 2, 3, 4},
+       [](double) { return 1.0; },
+       false},
+      // Nothing but the time tells these positions apart: shown as a guess.
+      {"alike transforms",
+       R"j("origin": [1150, 140], "position": [400, 120])j",
+       R"j({"Delay (frames)": 1, "Order Modifier": "Reverse"})j",
+       1,
+       {5, 6, 7, 8, 9},
+       [](double) { return 1.0; },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PiecesView view = View(c.effect, 10, c.layer_keys);
+    ASSERT_EQ(view.result, PF_Err_NONE);
+    ASSERT_EQ(view.pieces.size(), 10u);
+    EXPECT_FALSE(view.unmatched);
+    EXPECT_EQ(view.in_doubt.empty(), !c.in_doubt);
+    std::vector<std::size_t> skipped;
+    for (std::size_t k = 0; k < view.pieces.size(); ++k) {
+      const ObservedPiece& p = view.pieces[k];
+      EXPECT_DOUBLE_EQ(p.frame, 10 - c.delay * static_cast<double>(k)) << k;
+      if (p.skipped) {
+        skipped.push_back(k);
+      } else {
+        EXPECT_NEAR(p.matrix.mat[0][0], c.scale(p.frame), 1e-9) << k;
+      }
+    }
+    EXPECT_EQ(skipped, c.skipped);
+    const std::string table = FormatPieces(view, 10);
+    EXPECT_NE(table.find(std::to_string(c.skipped.size()) + " skipped\n"), std::string::npos);
+    EXPECT_NE(table.find("    " + std::to_string(c.skipped[0]) + "  skipped "), std::string::npos)
+        << table;
+  }
 }
 
 }  // namespace
