@@ -19,15 +19,15 @@
 namespace vantrel::cli {
 namespace {
 
-// What the wrapped host functions record during the one render of a view.
-// The render runs on the calling thread, so the log is found through a
-// thread-local pointer.
 struct StreamRead {
   AEGP_LayerStream stream;
   A_Time time;
   AEGP_ThreeDVal value;  // zero when the layer had none
 };
 
+// What the wrapped host functions record during the one render of a view.
+// The render runs on the calling thread, so the log is found through a
+// thread-local pointer.
 struct CallLog {
   std::vector<PF_Rect> copies;
   std::vector<ObservedPiece> composites;
@@ -105,7 +105,11 @@ struct Sample {
 // Returns the current transform and one sample per position.
 std::vector<Sample> SamplesPerPosition(const std::vector<StreamRead>& reads, Sample& now) {
   std::vector<Sample> samples;
-  if (reads.size() < 3) return samples;
+  if (reads.size() < 3 || reads[0].stream != AEGP_LayerStream_POSITION ||
+      reads[1].stream != AEGP_LayerStream_SCALE ||
+      reads[2].stream != AEGP_LayerStream_ANCHORPOINT) {
+    return samples;
+  }
   now = {reads[0].time, reads[0].value, reads[2].value, reads[1].value};
   for (std::size_t i = 3; i + 2 < reads.size(); i += 3) {
     const bool triple = reads[i].stream == AEGP_LayerStream_POSITION &&
@@ -294,7 +298,17 @@ std::string FormatPieces(const PiecesView& view, int frame) {
   }
   if (!view.in_doubt.empty()) {
     out += "note: positions";
-    for (std::size_t k : view.in_doubt) out += " " + std::to_string(k);
+    // Runs of consecutive positions as first-last.
+    for (std::size_t i = 0; i < view.in_doubt.size();) {
+      std::size_t last = i;
+      while (last + 1 < view.in_doubt.size() &&
+             view.in_doubt[last + 1] == view.in_doubt[last] + 1) {
+        ++last;
+      }
+      out += (i ? ", " : " ") + std::to_string(view.in_doubt[i]);
+      if (last > i) out += "-" + std::to_string(view.in_doubt[last]);
+      i = last + 1;
+    }
     out += " look alike to the host; which of them were skipped is a guess\n";
   }
   if (view.unmatched) {
