@@ -1,6 +1,7 @@
 #include "vantrel/cli/scene_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "vantrel/cli/json_locations.h"
+#include "vantrel/host/fonts.h"
 
 namespace vantrel::cli {
 
@@ -19,17 +21,6 @@ using host::Interpolation;
 using host::Keyframe;
 using host::Vec2;
 using nlohmann::json;
-
-std::vector<fs::path> SystemFontDirectories() {
-  std::vector<fs::path> dirs;
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    dirs.emplace_back(fs::path(home) / ".fonts");
-    dirs.emplace_back(fs::path(home) / ".local/share/fonts");
-  }
-  dirs.emplace_back("/usr/local/share/fonts");
-  dirs.emplace_back("/usr/share/fonts");
-  return dirs;
-}
 
 namespace {
 
@@ -283,10 +274,10 @@ class SceneReader {
     const std::string p = "/layer";
     RequireObject(p, l, "\"layer\"");
     CheckKeys(p, l, "\"layer\"",
-              {"text", "font", "size", "fill", "tracking", "leading", "align", "origin", "position",
-               "anchor_point", "scale"});
+              {"text", "font", "style", "size", "fill", "tracking", "leading", "align", "origin",
+               "position", "anchor_point", "scale"});
     if (l.contains("text")) layer.text = String(p + "/text", l["text"], "\"text\"");
-    if (l.contains("font")) layer.font_file = ResolveFont(p + "/font", l["font"]);
+    ReadFont(p, l, layer);
     if (l.contains("size")) layer.font_size = Number(p + "/size", l["size"], "\"size\"", 1, 2000);
     if (l.contains("fill")) layer.fill = Colour(p + "/fill", l["fill"], "\"fill\"");
     if (l.contains("tracking")) {
@@ -335,8 +326,42 @@ class SceneReader {
     }
   }
 
-  fs::path ResolveFont(const std::string& ptr, const json& v) const {
-    const fs::path name = String(ptr, v, "\"font\"");
+  // A font file (a name ending in a font extension or holding a folder) or
+  // a family name or fontconfig pattern, with "style" for a family.
+  void ReadFont(const std::string& p, const json& l, host::TextLayerSpec& layer) const {
+    const std::string style =
+        l.contains("style") ? String(p + "/style", l["style"], "\"style\"") : "";
+    if (!l.contains("font")) {
+      if (!style.empty()) {
+        Fail(p + "/style", false, "\"style\" needs a \"font\" family, such as \"DejaVu Sans\"");
+      }
+      return;
+    }
+    const std::string name = String(p + "/font", l["font"], "\"font\"");
+    if (!IsFontFileName(name)) {
+      const host::FontLookup found = host::FindFontFamily(name, style);
+      if (!found.face) Fail(p + (found.no_such_style ? "/style" : "/font"), false, found.problem);
+      layer.font_file = found.face->file;
+      layer.font_index = found.face->index;
+      return;
+    }
+    if (!style.empty()) {
+      Fail(p + "/style", false,
+           "\"style\" goes with a family name; the font file " + Quoted(name) +
+               " is one style already");
+    }
+    layer.font_file = ResolveFontFile(p + "/font", name);
+  }
+
+  static bool IsFontFileName(const std::string& name) {
+    std::string ext = fs::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name.find('/') != std::string::npos || ext == ".ttf" || ext == ".otf" || ext == ".ttc" ||
+           ext == ".otc" || ext == ".pfb" || ext == ".woff" || ext == ".woff2";
+  }
+
+  fs::path ResolveFontFile(const std::string& ptr, const fs::path& name) const {
     std::error_code ec;
     if (name.is_absolute()) {
       if (fs::is_regular_file(name, ec)) return name;
@@ -345,20 +370,13 @@ class SceneReader {
     const fs::path beside = path_.parent_path() / name;
     if (fs::is_regular_file(beside, ec)) return fs::absolute(beside, ec);
     if (!name.has_parent_path()) {
-      for (const fs::path& dir : SystemFontDirectories()) {
-        if (!fs::is_directory(dir, ec)) continue;
-        for (auto it = fs::recursive_directory_iterator(
-                 dir, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-          if (it->path().filename() == name && it->is_regular_file(ec)) return it->path();
-        }
-      }
+      if (auto installed = host::FindInstalledFontFile(name.string())) return *installed;
     }
     const std::string folder =
         path_.parent_path().empty() ? std::string(".") : path_.parent_path().string();
     Fail(ptr, false,
          "font file " + Quoted(name.string()) + " not found; looked in " + Quoted(folder) +
-             (name.has_parent_path() ? "" : " and the system's font folders") +
+             (name.has_parent_path() ? "" : " and the installed fonts") +
              "; expected a .ttf or .otf file, relative to the scene file or absolute");
   }
 

@@ -209,6 +209,7 @@ FontLookup FindFontFamily(const std::string& pattern, const std::string& style) 
     std::set<std::string> styles;
     for (const FontFace& f : ListFonts(family)) styles.insert(f.style);
     out.face.reset();
+    out.no_such_style = true;
     out.problem = "font family \"" + family + "\" has no style \"" + style +
                   "\"; its styles: " + QuotedList({styles.begin(), styles.end()});
   }

@@ -23,7 +23,8 @@ struct FontFace {
 // The outcome of looking up a family: a face, or a one-line reason.
 struct FontLookup {
   std::optional<FontFace> face;
-  std::string problem;  // e.g. "font family \"Dejavu Sanz\" is not installed; closest: ..."
+  std::string problem;         // e.g. "font family \"Dejavu Sanz\" is not installed; closest: ..."
+  bool no_such_style = false;  // the family is installed, the style is not
 };
 
 // Resolves a family name or fontconfig pattern ("DejaVu Sans",
