@@ -120,6 +120,48 @@ TEST(SceneFile, NamesTheLineAndColumnOfTheOffendingValue) {
             "scene.json:1:33: \"size\" must be from 1 to 2000; found -1");
 }
 
+// A font by family and style, by fontconfig pattern or by file: the file it
+// resolves to, or the start of the refusal.
+TEST(SceneFile, FontsResolveByFamilyStyleOrFile) {
+  struct Case {
+    const char* layer;
+    const char* file;     // expected file name; empty when refused
+    const char* refusal;  // expected start of the message
+  };
+  const Case cases[] = {
+      {R"("font": "DejaVu Sans", "style": "Bold")", "DejaVuSans-Bold.ttf", ""},
+      {R"("font": "dejavu serif", "style": "bold italic")", "DejaVuSerif-BoldItalic.ttf", ""},
+      {R"("font": "DejaVu Sans Mono:bold")", "DejaVuSansMono-Bold.ttf", ""},
+      {R"("font": "WenQuanYi Micro Hei")", "wqy-microhei.ttc", ""},
+      {R"("font": "DejaVuSerif.ttf")", "DejaVuSerif.ttf", ""},
+      {R"("font": "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")", "DejaVuSans.ttf", ""},
+      {R"("font": "DejaVu Sanz")", "",
+       "scene.json:1:20: font family \"DejaVu Sanz\" is not installed; closest installed: "
+       "\"DejaVu Sans\", \"DejaVu Serif\""},
+      {R"("font": "Helvetica Neue")", "",
+       "scene.json:1:20: font family \"Helvetica Neue\" is not installed; closest installed: "},
+      {R"("font": "DejaVu Sans", "style": "Heavy")", "",
+       "scene.json:1:44: font family \"DejaVu Sans\" has no style \"Heavy\"; its styles: "
+       "\"Bold\", \"Bold Oblique\", \"Book\""},
+      {R"("font": "DejaVuSans.ttf", "style": "Bold")", "",
+       "scene.json:1:47: \"style\" goes with a family name; the font file \"DejaVuSans.ttf\" is "
+       "one style already"},
+      {R"("style": "Bold")", "", "scene.json:1:21: \"style\" needs a \"font\" family"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = std::string(R"({"layer": {)") + c.layer + "}}";
+    if (*c.file != '\0') {
+      const SceneFile f = Parse(text);
+      EXPECT_EQ(f.scene.layer.font_file.filename(), c.file) << c.layer;
+      EXPECT_TRUE(fs::exists(f.scene.layer.font_file)) << c.layer;
+    } else {
+      const std::string message = RefusalOf(text);
+      EXPECT_EQ(message.rfind(c.refusal, 0), 0u) << message;
+      EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+  }
+}
+
 // One bad scene per kind of mistake: the message it must produce (the file
 // is named "scene.json" here; the command names it by its path).
 struct BadScene {
