@@ -109,8 +109,12 @@ class SceneReader {
                                                                     : it->second.value_offset;
     }
     const TextPosition p = PositionOf(text_, offset);
+    // One line per mistake: a line break inside a quoted name is shown as \n.
+    std::string line;
+    for (char c : what)
+      line += c == '\n' ? std::string("\\n") : c == '\r' ? "\\r" : std::string(1, c);
     throw FieldError{offset, path_.string() + ":" + std::to_string(p.line) + ":" +
-                                 std::to_string(p.column) + ": " + what};
+                                 std::to_string(p.column) + ": " + line};
   }
 
   // One mistake, at a byte offset of the text.
