@@ -214,6 +214,15 @@ TEST(RenderCommand, RefusesBadCommandLinesWithUsageErrors) {
   EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
+TEST(RenderCommand, EveryCommandHasItsOwnHelp) {
+  for (const char* command : {"render", "check", "controls", "pieces", "inspect", "fonts"}) {
+    const testing::CommandResult r = testing::RunVantrel(std::string(command) + " --help");
+    EXPECT_EQ(r.exit_code, 0) << command;
+    EXPECT_NE(r.output.find(std::string("Usage: vantrel ") + command), std::string::npos)
+        << r.output;
+  }
+}
+
 TEST(RenderCommand, AModuleThatCannotBeLoadedIsAnError) {
   const fs::path dir = testing::FreshWorkDir("bad-module");
   testing::WriteText(dir / "fake.so", "not a module");
