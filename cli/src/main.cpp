@@ -333,10 +333,10 @@ int Run(const std::vector<std::string>& args) {
   app.require_subcommand(1, 1);
   Arguments a;
   cli::PreviewOptions preview;
-  std::string preview_module;
-  const auto scene_command = [&](const char* name, const char* description) {
+  const auto module_command = [&](const char* name, const char* description) {
     CLI::App* sub = app.add_subcommand(name, description);
-    // Unknown options and extra arguments are told apart after parsing.
+    // A command that takes --module. Unknown options and extra arguments are
+    // told apart after parsing.
     sub->allow_extras();
     sub->add_option("--module", a.module,
                     "the module to load (default: $VANTREL_MODULE, else "
@@ -344,9 +344,9 @@ int Run(const std::vector<std::string>& args) {
         ->type_name("PATH");
     return sub;
   };
-  CLI::App* render = scene_command("render",
-                                   "render frames of a scene file into PNG files, a "
-                                   "contact sheet and optionally a video");
+  CLI::App* render = module_command("render",
+                                    "render frames of a scene file into PNG files, a "
+                                    "contact sheet and optionally a video");
   render->add_option("SCENE", a.positional, "the scene file")->type_name("");
   render
       ->add_option("--frames,--frame", a.frames,
@@ -366,14 +366,15 @@ int Run(const std::vector<std::string>& args) {
                    "exit with code 1 when the host found a protocol violation");
   render->add_flag("--quiet", a.quiet, "no summary line");
 
-  CLI::App* check = scene_command("check", "read a scene file and report everything wrong with it");
+  CLI::App* check =
+      module_command("check", "read a scene file and report everything wrong with it");
   check->add_option("SCENE", a.positional, "the scene file")->type_name("");
 
   CLI::App* controls =
-      scene_command("controls", "list the effect's controls: ranges, defaults, choices");
+      module_command("controls", "list the effect's controls: ranges, defaults, choices");
 
   CLI::App* pieces =
-      scene_command("pieces", "show how the effect cut one frame's text into pieces");
+      module_command("pieces", "show how the effect cut one frame's text into pieces");
   pieces->add_option("SCENE", a.positional, "the scene file")->type_name("");
   pieces
       ->add_option("--frame,--frames", a.frames, "the frame to look at (default: the middle frame)")
@@ -386,10 +387,11 @@ int Run(const std::vector<std::string>& args) {
                    "out/<scene name>-pieces-<frame>.png)")
       ->type_name("FILE.png");
 
-  CLI::App* inspect = app.add_subcommand("inspect",
-                                         "describe a module file: its property resource, "
-                                         "its answers to the set-up commands and its controls");
-  inspect->allow_extras();
+  // inspect names its module as an argument; --module is taken and unused,
+  // as it always was.
+  CLI::App* inspect = module_command("inspect",
+                                     "describe a module file: its property resource, "
+                                     "its answers to the set-up commands and its controls");
   inspect->add_option("MODULE", a.positional, "the module file (.so or .aex)")->type_name("");
 
   CLI::App* fonts =
@@ -398,7 +400,7 @@ int Run(const std::vector<std::string>& args) {
   fonts->add_option("PATTERN", a.positional,
                     "a family name or fontconfig pattern, e.g. \"Noto Sans\" or \":lang=he\"");
 
-  CLI::App* serve = scene_command("preview", "serve a live preview of a scene to a browser");
+  CLI::App* serve = module_command("preview", "serve a live preview of a scene to a browser");
   serve->add_option("SCENE", a.positional, "the scene file")->type_name("");
   serve->add_option("--port", preview.port, "the port to listen on (default: 8300)")
       ->check(WholeNumber(1, 65535, "a port number"))
