@@ -61,6 +61,26 @@ void BM_TextLayout(benchmark::State& state) {
 }
 BENCHMARK(BM_TextLayout)->ArgName("glyphs")->Arg(kGlyphs)->Unit(benchmark::kMillisecond);
 
+// Lines of four scripts in a Latin font: bidirectional runs, Arabic joining,
+// Devanagari clusters and Chinese from a fallback face (the faces found
+// once per process; each layout opens them again).
+void BM_TextLayoutMixedScripts(benchmark::State& state) {
+  std::string text;
+  for (int line = 0; line < 25; ++line) {
+    text +=
+        "Motion \xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D (2026) "    // Hebrew
+        "\xD9\x85\xD8\xB1\xD8\xAD\xD8\xA8\xD8\xA7 "          // Arabic
+        "\xE4\xBD\xA0\xE5\xA5\xBD\xE4\xB8\x96\xE7\x95\x8C "  // Chinese
+        "\xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87\n";
+  }
+  for (auto _ : state) {
+    TextLayout layout = TextLayout::Create(text, Style72(), 20, 70);
+    benchmark::DoNotOptimize(layout.Outlines().data());
+    state.counters["glyphs"] = static_cast<double>(layout.Glyphs().size());
+  }
+}
+BENCHMARK(BM_TextLayoutMixedScripts)->Unit(benchmark::kMillisecond);
+
 // Every contour flattened and accumulated, then painted into the layer.
 void BM_TextRasterizeFirst(benchmark::State& state) {
   const TextLayout layout =

@@ -1,5 +1,6 @@
 // Fuzz target: the scene-file reader over arbitrary text. A scene file either
-// reads or is refused with a SceneError that names a line and column; any
+// reads or is refused with a SceneError whose every line names a line and
+// column (a last line may say how many more were found); any
 // other exception, a crash or a sanitizer report is a fault. The controls are
 // those the built module declares, read once.
 #include <cstddef>
@@ -9,7 +10,6 @@
 #include <exception>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "module_path.h"
 #include "vantrel/cli/controls.h"
@@ -18,30 +18,30 @@
 
 namespace {
 
+// "fuzz/scene.json:12:5: ..." or "fuzz/scene.json: 3 more errors not shown".
+bool IsLocated(const std::string& line) {
+  static const std::string kFile = "fuzz/scene.json:";
+  if (line.rfind(kFile, 0) != 0) return false;
+  std::size_t at = kFile.size();
+  const auto digits = [&] {
+    const std::size_t from = at;
+    while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+    return at > from;
+  };
+  if (at < line.size() && line[at] == ' ') {
+    ++at;
+    return digits() && line.compare(at, std::string::npos, " more errors not shown") == 0;
+  }
+  if (!digits() || at >= line.size() || line[at++] != ':') return false;
+  if (!digits() || line.compare(at, 2, ": ") != 0) return false;
+  return line.size() > at + 2;
+}
+
 const vantrel::cli::ControlCatalog& Controls() {
   static const auto module = vantrel::host::LoadedModule::Load(vantrel::fuzz::ModulePath());
   static const vantrel::cli::ControlCatalog controls =
       vantrel::cli::ReadModuleControls(module->entry());
   return controls;
-}
-
-// "fuzz/scene.json:L:C: message": one line of bounded length (a message
-// quotes only excerpts of what the file holds).
-bool IsLocatedRefusal(std::string_view what) {
-  constexpr std::string_view kFile = "fuzz/scene.json:";
-  constexpr std::size_t kLongestMessage = 1000;
-  if (what.size() > kLongestMessage || what.find('\n') != std::string_view::npos ||
-      what.substr(0, kFile.size()) != kFile) {
-    return false;
-  }
-  std::size_t at = kFile.size();
-  for (const char separator : {':', ':'}) {
-    const std::size_t digits = at;
-    while (at < what.size() && what[at] >= '0' && what[at] <= '9') ++at;
-    if (at == digits || at == what.size() || what[at] != separator) return false;
-    ++at;
-  }
-  return what.substr(at, 1) == " " && what.size() > at + 1;
 }
 
 }  // namespace
@@ -52,11 +52,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   try {
     vantrel::cli::ParseSceneText(text, "fuzz/scene.json", controls);
   } catch (const vantrel::cli::SceneError& e) {
-    // Refusals are one line that names the file, the line and the column,
-    // and quotes at most an excerpt of what the file holds.
-    if (!IsLocatedRefusal(e.what())) {
-      std::fprintf(stderr, "refusal without a location: %s\n", e.what());
-      std::abort();
+    // Every mistake is one line of bounded length that names the file, the
+    // line and the column (messages quote only excerpts of what the file
+    // holds).
+    const std::string what = e.what();
+    for (std::size_t begin = 0; begin <= what.size();) {
+      std::size_t end = what.find('\n', begin);
+      if (end == std::string::npos) end = what.size();
+      constexpr std::size_t kLongestLine = 1000;
+      if (end - begin > kLongestLine || !IsLocated(what.substr(begin, end - begin))) {
+        std::fprintf(stderr, "refusal without a location: %s\n", e.what());
+        std::abort();
+      }
+      begin = end + 1;
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "scene text escaped as %s\n", e.what());

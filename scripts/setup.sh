@@ -5,6 +5,11 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   libfreetype-dev libharfbuzz-dev libpixman-1-dev libpng-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+  # Fonts by family through fontconfig, bidirectional and complex-script
+  # layout through libraqm, the command line through CLI11; the fonts cover
+  # the scripts the tests and examples use.
+  libfontconfig-dev libraqm-dev libcli11-dev
+  fonts-noto-core fonts-wqy-microhei fonts-freefont-ttf
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   ffmpeg
   # The sanitizer preset uses gcc's runtimes (with g++); the fuzz preset needs

@@ -2,22 +2,33 @@
 // the way After Effects loads it, and describes modules and their controls.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "vantrel/cli/controls.h"
 #include "vantrel/cli/pieces.h"
+#if __has_include("vantrel/cli/preview.h")
+#include "vantrel/cli/preview.h"
+#else
+#include "vantrel/cli/preview_options.h"
+#endif
 #include "vantrel/cli/render_job.h"
 #include "vantrel/cli/scene_file.h"
 #include "vantrel/cli/video.h"
+#include "vantrel/host/fonts.h"
 #include "vantrel/host/inspect.h"
 #include "vantrel/host/module_loader.h"
+#include "vantrel/host/scene_layers.h"
 #include "vantrel/host/session.h"
 
 namespace fs = std::filesystem;
@@ -42,7 +53,10 @@ commands:
                    the boxes over the layer
   inspect MODULE   describe a module file: its property resource, its answers to
                    the set-up commands and the controls it declares
-  help             show this text
+  fonts [PATTERN]  list the installed font families and their styles, all or
+                   those matching a family name or fontconfig pattern
+  preview SCENE    serve a live preview of a scene to a browser
+  help             show this text; vantrel COMMAND --help shows a command's
 
 render options:
   --frames LIST        frames to render: 0-59, 12, 0,10,20 (default: all)
@@ -59,6 +73,9 @@ pieces options:
   --resolution RES     as for render
   --out FILE.png       where to write the boxes image (default:
                        out/<scene name>-pieces-<frame>.png)
+
+preview options:
+  --port N, --host H, --resolution RES, --open (see vantrel preview --help)
 
 common options:
   --module PATH        the module to load (default: $VANTREL_MODULE, else the
@@ -95,48 +112,6 @@ struct Arguments {
   bool strict = false;
   bool quiet = false;
 };
-
-Arguments ParseArguments(const std::vector<std::string>& args, bool render_options) {
-  Arguments a;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw cli::UsageError(arg + " needs a value");
-      return args[++i];
-    };
-    if (arg == "--module") {
-      a.module = value();
-    } else if (render_options && (arg == "--frames" || arg == "--frame")) {
-      a.frames = value();
-    } else if (render_options && arg == "--resolution") {
-      a.resolution = value();
-    } else if (render_options && arg == "--out") {
-      a.out = value();
-    } else if (render_options && arg == "--video") {
-      a.video = value();
-    } else if (render_options && arg == "--jobs") {
-      const std::string v = value();
-      try {
-        std::size_t used = 0;
-        a.jobs = std::stoi(v, &used);
-        if (used != v.size() || a.jobs < 1) throw std::invalid_argument(v);
-      } catch (const std::exception&) {
-        throw cli::UsageError("--jobs " + v + ": expected a number of threads, 1 or more");
-      }
-    } else if (render_options && arg == "--no-contact-sheet") {
-      a.contact_sheet = false;
-    } else if (render_options && arg == "--strict") {
-      a.strict = true;
-    } else if (render_options && arg == "--quiet") {
-      a.quiet = true;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      throw cli::UsageError("unknown option " + arg);
-    } else {
-      a.positional.push_back(arg);
-    }
-  }
-  return a;
-}
 
 void RequirePositional(const Arguments& a, std::size_t count, const char* what) {
   if (a.positional.size() != count) throw cli::UsageError(std::string("expected ") + what);
@@ -178,9 +153,21 @@ LoadedScene LoadScene(const Arguments& a) {
   return s;
 }
 
+// Lays the scene's text out as the render will and says which characters
+// no installed font has: they draw nothing.
+void WarnAboutText(const host::Scene& scene) {
+  const host::TextLayer layer(scene.layer, scene.comp);
+  const std::vector<uint32_t>& missing = layer.layout().MissingCharacters();
+  if (missing.empty()) return;
+  std::cerr << "warning: no installed font has " << host::FormatCodePoints(missing) << " ("
+            << missing.size() << (missing.size() == 1 ? " character" : " characters")
+            << " of the text); they draw nothing\n";
+}
+
 int Check(const Arguments& a) {
   RequirePositional(a, 1, "one scene file: vantrel check SCENE");
   const LoadedScene s = LoadScene(a);
+  WarnAboutText(s.file.scene);
   const host::Composition& c = s.file.scene.comp;
   std::cout << a.positional[0] << ": " << c.width << "x" << c.height << ", " << c.duration_frames
             << " frames at " << c.fps_num << "/" << c.fps_den << " fps, "
@@ -205,6 +192,7 @@ int Render(const Arguments& a) {
   }
   const LoadedScene s = LoadScene(a);
   const host::Scene& scene = s.file.scene;
+  WarnAboutText(scene);
   request.frames = cli::ParseFrameList(a.frames, scene.comp.duration_frames);
   if (!request.video.empty()) {
     if (request.frames.back() - request.frames.front() + 1 !=
@@ -280,19 +268,182 @@ int Pieces(const Arguments& a) {
   return view.result == PF_Err_NONE ? kExitOk : kExitFailed;
 }
 
+int Fonts(const Arguments& a) {
+  if (a.positional.size() > 1)
+    throw cli::UsageError("expected at most one pattern: vantrel fonts [PATTERN]");
+  const std::string pattern = a.positional.empty() ? "" : a.positional[0];
+  // One line per family: its name and its styles.
+  std::map<std::string, std::set<std::string>> families;
+  for (const host::FontFace& f : host::ListFonts(pattern)) families[f.family].insert(f.style);
+  if (families.empty()) {
+    std::cerr << "vantrel: no installed font matches \"" << pattern << "\"\n";
+    return kExitFailed;
+  }
+  for (const auto& [family, styles] : families) {
+    std::string line = family + ":";
+    for (const std::string& style : styles) line += (line.back() == ':' ? " " : ", ") + style;
+    std::cout << line << "\n";
+  }
+  return kExitOk;
+}
+
+int Preview(const cli::PreviewOptions& options) {
+#if __has_include("vantrel/cli/preview.h")
+  return cli::RunPreview(options);
+#else
+  (void)options;
+  std::cerr << "vantrel: preview is not available in this build\n";
+  return kExitFailed;
+#endif
+}
+
+// "abc" for an option that takes a whole number from min to max: the
+// message names what was expected and what was found.
+CLI::Validator WholeNumber(int min, int max, const std::string& what) {
+  return CLI::Validator(
+      [=](std::string& v) -> std::string {
+        int n = 0;
+        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+        if (ec == std::errc() && end == v.data() + v.size() && n >= min && n <= max) return "";
+        return "expected " + what + " from " + std::to_string(min) + " to " + std::to_string(max) +
+               "; found \"" + v + "\"";
+      },
+      "N");
+}
+
+// CLI11's wording of a refused command line, turned into one line that says
+// what to do: "--jobs: 1 required INT missing" -> "--jobs needs a value".
+std::string DescribeParseError(const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+    const std::size_t colon = what.find(": ");
+    if (colon != std::string::npos && what.find("missing", colon) != std::string::npos) {
+      return what.substr(0, colon) + " needs a value";
+    }
+  }
+  return what;
+}
+
 int Run(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::cout << kUsage;
     return args.empty() ? kExitUsage : kExitOk;
   }
+  CLI::App app("renders scene files through the effect module", "vantrel");
+  app.require_subcommand(1, 1);
+  Arguments a;
+  cli::PreviewOptions preview;
+  const auto module_command = [&](const char* name, const char* description) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    // A command that takes --module. Unknown options and extra arguments are
+    // told apart after parsing.
+    sub->allow_extras();
+    sub->add_option("--module", a.module,
+                    "the module to load (default: $VANTREL_MODULE, else "
+                    "the module this build made)")
+        ->type_name("PATH");
+    return sub;
+  };
+  CLI::App* render = module_command("render",
+                                    "render frames of a scene file into PNG files, a "
+                                    "contact sheet and optionally a video");
+  render->add_option("SCENE", a.positional, "the scene file")->type_name("");
+  render
+      ->add_option("--frames,--frame", a.frames,
+                   "frames to render: 0-59, 12, 0,10,20 (default: all)")
+      ->type_name("LIST");
+  render->add_option("--resolution", a.resolution, "full, half, third or quarter (default: full)")
+      ->type_name("RES");
+  render->add_option("--out", a.out, "output folder (default: out/<scene name>)")->type_name("DIR");
+  render->add_option("--video", a.video, "also write FILE.mp4 or FILE.gif with ffmpeg")
+      ->type_name("FILE");
+  render->add_option("--jobs", a.jobs, "frames rendered at once (default: one per core)")
+      ->check(WholeNumber(1, 4096, "a number of threads"))
+      ->type_name("N");
+  bool no_contact_sheet = false;
+  render->add_flag("--no-contact-sheet", no_contact_sheet, "do not write contact.png");
+  render->add_flag("--strict", a.strict,
+                   "exit with code 1 when the host found a protocol violation");
+  render->add_flag("--quiet", a.quiet, "no summary line");
+
+  CLI::App* check =
+      module_command("check", "read a scene file and report everything wrong with it");
+  check->add_option("SCENE", a.positional, "the scene file")->type_name("");
+
+  CLI::App* controls =
+      module_command("controls", "list the effect's controls: ranges, defaults, choices");
+
+  CLI::App* pieces =
+      module_command("pieces", "show how the effect cut one frame's text into pieces");
+  pieces->add_option("SCENE", a.positional, "the scene file")->type_name("");
+  pieces
+      ->add_option("--frame,--frames", a.frames, "the frame to look at (default: the middle frame)")
+      ->type_name("N");
+  pieces->add_option("--resolution", a.resolution, "full, half, third or quarter (default: full)")
+      ->type_name("RES");
+  pieces
+      ->add_option("--out", a.out,
+                   "where to write the boxes image (default: "
+                   "out/<scene name>-pieces-<frame>.png)")
+      ->type_name("FILE.png");
+
+  // inspect names its module as an argument; --module is taken and unused,
+  // as it always was.
+  CLI::App* inspect = module_command("inspect",
+                                     "describe a module file: its property resource, "
+                                     "its answers to the set-up commands and its controls");
+  inspect->add_option("MODULE", a.positional, "the module file (.so or .aex)")->type_name("");
+
+  CLI::App* fonts =
+      app.add_subcommand("fonts", "list the installed font families and their styles");
+  fonts->allow_extras();
+  fonts->add_option("PATTERN", a.positional,
+                    "a family name or fontconfig pattern, e.g. \"Noto Sans\" or \":lang=he\"");
+
+  CLI::App* serve = module_command("preview", "serve a live preview of a scene to a browser");
+  serve->add_option("SCENE", a.positional, "the scene file")->type_name("");
+  serve->add_option("--port", preview.port, "the port to listen on (default: 8300)")
+      ->check(WholeNumber(1, 65535, "a port number"))
+      ->type_name("N");
+  serve->add_option("--host", preview.host, "the address to listen on (default: 127.0.0.1)")
+      ->type_name("H");
+  serve
+      ->add_option("--resolution", preview.resolution,
+                   "full, half, third or quarter (default: half)")
+      ->type_name("RES");
+  serve->add_flag("--open", preview.open, "open the page in a browser");
+
   const std::string& command = args[0];
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command == "render") return Render(ParseArguments(rest, true));
-  if (command == "check") return Check(ParseArguments(rest, false));
-  if (command == "controls") return Controls(ParseArguments(rest, false));
-  if (command == "pieces") return Pieces(ParseArguments(rest, true));
-  if (command == "inspect") return Inspect(ParseArguments(rest, false));
-  throw cli::UsageError("unknown command \"" + command + "\"; try vantrel help");
+  const std::vector<CLI::App*> commands =
+      app.get_subcommands([&](CLI::App* sub) { return sub->get_name() == command; });
+  if (commands.empty()) {
+    throw cli::UsageError("unknown command \"" + command + "\"; try vantrel help");
+  }
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    return kExitOk;
+  } catch (const CLI::ParseError& e) {
+    throw cli::UsageError(DescribeParseError(e));
+  }
+  CLI::App* used = app.get_subcommands().front();
+  for (const std::string& extra : used->remaining()) {
+    if (extra.size() > 1 && extra[0] == '-') throw cli::UsageError("unknown option " + extra);
+    a.positional.push_back(extra);
+  }
+  a.contact_sheet = !no_contact_sheet;
+  if (used == render) return Render(a);
+  if (used == check) return Check(a);
+  if (used == controls) return Controls(a);
+  if (used == pieces) return Pieces(a);
+  if (used == inspect) return Inspect(a);
+  if (used == fonts) return Fonts(a);
+  RequirePositional(a, 1, "one scene file: vantrel preview SCENE [options]");
+  preview.scene = a.positional[0];
+  preview.module = a.module;
+  return Preview(preview);
 }
 
 }  // namespace

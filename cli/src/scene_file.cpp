@@ -1,6 +1,7 @@
 #include "vantrel/cli/scene_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <sstream>
 
 #include "vantrel/cli/json_locations.h"
+#include "vantrel/host/fonts.h"
 
 namespace vantrel::cli {
 
@@ -20,20 +22,12 @@ using host::Keyframe;
 using host::Vec2;
 using nlohmann::json;
 
-std::vector<fs::path> SystemFontDirectories() {
-  std::vector<fs::path> dirs;
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    dirs.emplace_back(fs::path(home) / ".fonts");
-    dirs.emplace_back(fs::path(home) / ".local/share/fonts");
-  }
-  dirs.emplace_back("/usr/local/share/fonts");
-  dirs.emplace_back("/usr/share/fonts");
-  return dirs;
-}
-
 namespace {
 
 constexpr int kMaxDimension = 16384;
+// Mistakes reported from one scene file; a file with more says how many
+// more there are.
+constexpr std::size_t kMaxReportedErrors = 20;
 
 // At most `max_chars` characters of `s` (UTF-8 sequences count once, as in
 // the columns of messages), then "…"; control characters are written as
@@ -87,26 +81,47 @@ class SceneReader {
   SceneReader(const std::string& text, const fs::path& path, const ControlCatalog& controls)
       : text_(text), path_(path), controls_(controls), where_(LocateJsonValues(text)) {}
 
+  // Reads everything and reports every mistake found, each located, in the
+  // order of the file; a mistake in one value does not hide those in others.
   SceneFile Read(const json& root) {
     SceneFile out;
     out.scene.source_file = path_;
-    RequireObject("", root, "the scene");
-    CheckKeys("", root, "the scene", {"description", "composition", "layer", "effect"});
-    if (root.contains("description")) {
-      out.description = String("/description", root["description"], "\"description\"");
+    Collect([&] { RequireObject("", root, "the scene"); });
+    if (errors_.empty()) {
+      CheckKeys("", root, "the scene", {"description", "composition", "layer", "effect"});
+      Collect([&] {
+        if (root.contains("description")) {
+          out.description = String("/description", root["description"], "\"description\"");
+        }
+      });
+      Collect([&] {
+        if (root.contains("composition")) ReadComposition(root["composition"], out.scene.comp);
+      });
+      // The layer's transform defaults to the identity with both points at
+      // the composition's centre, so that Scale grows from the middle.
+      const Vec2 centre{out.scene.comp.width / 2.0, out.scene.comp.height / 2.0};
+      out.scene.layer.position = Animated<Vec2>::Constant(centre);
+      out.scene.layer.anchor_point = Animated<Vec2>::Constant(centre);
+      out.scene.layer.text_origin = centre;
+      Collect([&] {
+        if (root.contains("layer")) ReadLayer(root["layer"], out.scene.layer);
+      });
+      Collect([&] {
+        if (root.contains("effect")) ReadEffect(root["effect"], out.scene.effect);
+      });
     }
-    if (root.contains("composition")) {
-      ReadComposition(root["composition"], out.scene.comp);
+    if (errors_.empty()) return out;
+    std::stable_sort(errors_.begin(), errors_.end(),
+                     [](const FieldError& a, const FieldError& b) { return a.offset < b.offset; });
+    std::string message;
+    for (std::size_t i = 0; i < errors_.size() && i < kMaxReportedErrors; ++i) {
+      message += (i == 0 ? "" : "\n") + errors_[i].message;
     }
-    // The layer's transform defaults to the identity with both points at the
-    // composition's centre, so that Scale grows from the middle.
-    const Vec2 centre{out.scene.comp.width / 2.0, out.scene.comp.height / 2.0};
-    out.scene.layer.position = Animated<Vec2>::Constant(centre);
-    out.scene.layer.anchor_point = Animated<Vec2>::Constant(centre);
-    out.scene.layer.text_origin = centre;
-    if (root.contains("layer")) ReadLayer(root["layer"], out.scene.layer);
-    if (root.contains("effect")) ReadEffect(root["effect"], out.scene.effect);
-    return out;
+    if (errors_.size() > kMaxReportedErrors) {
+      message += "\n" + path_.string() + ": " +
+                 std::to_string(errors_.size() - kMaxReportedErrors) + " more errors not shown";
+    }
+    throw SceneError(message);
   }
 
  private:
@@ -117,8 +132,29 @@ class SceneReader {
                                                                     : it->second.value_offset;
     }
     const TextPosition p = PositionOf(text_, offset);
-    throw SceneError(path_.string() + ":" + std::to_string(p.line) + ":" +
-                     std::to_string(p.column) + ": " + what);
+    // One line per mistake: a line break inside a quoted name is shown as \n.
+    std::string line;
+    for (char c : what)
+      line += c == '\n' ? std::string("\\n") : c == '\r' ? "\\r" : std::string(1, c);
+    throw FieldError{offset, path_.string() + ":" + std::to_string(p.line) + ":" +
+                                 std::to_string(p.column) + ": " + line};
+  }
+
+  // One mistake, at a byte offset of the text.
+  struct FieldError {
+    std::size_t offset;
+    std::string message;
+  };
+
+  // Runs one part of the reading; a mistake in it is kept and the reading
+  // goes on with the next part.
+  template <class F>
+  void Collect(F&& read) const {
+    try {
+      read();
+    } catch (const FieldError& e) {
+      errors_.push_back(e);
+    }
   }
 
   void RequireObject(const std::string& ptr, const json& v, const std::string& what) const {
@@ -129,11 +165,14 @@ class SceneReader {
 
   void CheckKeys(const std::string& ptr, const json& obj, const std::string& what,
                  std::initializer_list<std::string_view> allowed) const {
-    for (const auto& [key, value] : obj.items()) {
+    for (const auto& item : obj.items()) {
+      const std::string& key = item.key();
       if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-        Fail(AppendPointer(ptr, key), true,
-             "unknown key " + Quoted(key) + " in " + what +
-                 "; expected one of: " + QuotedList(allowed));
+        Collect([&] {
+          Fail(AppendPointer(ptr, key), true,
+               "unknown key " + Quoted(key) + " in " + what +
+                   "; expected one of: " + QuotedList(allowed));
+        });
       }
     }
   }
@@ -253,26 +292,38 @@ class SceneReader {
     RequireObject(p, c, "\"composition\"");
     CheckKeys(p, c, "\"composition\"",
               {"width", "height", "fps", "duration", "background", "pixel_aspect"});
-    if (c.contains("width")) {
-      comp.width = Integer(p + "/width", c["width"], "\"width\"", 1, kMaxDimension);
-    }
-    if (c.contains("height")) {
-      comp.height = Integer(p + "/height", c["height"], "\"height\"", 1, kMaxDimension);
-    }
-    if (c.contains("fps")) ReadFrameRate(p + "/fps", c["fps"], comp);
-    if (c.contains("duration")) {
-      comp.duration_frames =
-          Integer(p + "/duration", c["duration"], "\"duration\" (frames)", 1, 100000);
-    }
-    if (c.contains("background")) {
-      comp.background = Colour(p + "/background", c["background"], "\"background\"");
-    }
-    if (c.contains("pixel_aspect") &&
-        !(c["pixel_aspect"].is_number() && c["pixel_aspect"].get<double>() == 1.0)) {
-      Fail(p + "/pixel_aspect", false,
-           "only square pixels are supported; expected \"pixel_aspect\": 1; found " +
-               Shown(c["pixel_aspect"]));
-    }
+    Collect([&] {
+      if (c.contains("width")) {
+        comp.width = Integer(p + "/width", c["width"], "\"width\"", 1, kMaxDimension);
+      }
+    });
+    Collect([&] {
+      if (c.contains("height")) {
+        comp.height = Integer(p + "/height", c["height"], "\"height\"", 1, kMaxDimension);
+      }
+    });
+    Collect([&] {
+      if (c.contains("fps")) ReadFrameRate(p + "/fps", c["fps"], comp);
+    });
+    Collect([&] {
+      if (c.contains("duration")) {
+        comp.duration_frames =
+            Integer(p + "/duration", c["duration"], "\"duration\" (frames)", 1, 100000);
+      }
+    });
+    Collect([&] {
+      if (c.contains("background")) {
+        comp.background = Colour(p + "/background", c["background"], "\"background\"");
+      }
+    });
+    Collect([&] {
+      if (c.contains("pixel_aspect") &&
+          !(c["pixel_aspect"].is_number() && c["pixel_aspect"].get<double>() == 1.0)) {
+        Fail(p + "/pixel_aspect", false,
+             "only square pixels are supported; expected \"pixel_aspect\": 1; found " +
+                 Shown(c["pixel_aspect"]));
+      }
+    });
   }
 
   // 30, 25, 29.97 (read as 30000/1001), or "30000/1001".
@@ -315,60 +366,114 @@ class SceneReader {
     const std::string p = "/layer";
     RequireObject(p, l, "\"layer\"");
     CheckKeys(p, l, "\"layer\"",
-              {"text", "font", "size", "fill", "tracking", "leading", "align", "origin", "position",
-               "anchor_point", "scale"});
-    if (l.contains("text")) layer.text = String(p + "/text", l["text"], "\"text\"");
-    if (l.contains("font")) layer.font_file = ResolveFont(p + "/font", l["font"]);
-    if (l.contains("size")) layer.font_size = Number(p + "/size", l["size"], "\"size\"", 1, 2000);
-    if (l.contains("fill")) layer.fill = Colour(p + "/fill", l["fill"], "\"fill\"");
-    if (l.contains("tracking")) {
-      layer.tracking =
-          Number(p + "/tracking", l["tracking"], "\"tracking\" (1/1000 em)", -1000, 10000);
-    }
-    if (l.contains("leading")) {
-      layer.leading =
-          Number(p + "/leading", l["leading"], "\"leading\" (pixels, 0 = automatic)", 0, 10000);
-    }
-    if (l.contains("align")) {
-      const std::string s = String(p + "/align", l["align"], "\"align\"");
-      if (s == "left") {
-        layer.align = host::TextAlign::kLeft;
-      } else if (s == "center") {
-        layer.align = host::TextAlign::kCenter;
-      } else if (s == "right") {
-        layer.align = host::TextAlign::kRight;
-      } else {
-        Fail(p + "/align", false,
-             "unknown \"align\" " + Shown(l["align"]) +
-                 "; expected one of: \"left\", \"center\", \"right\"");
+              {"text", "font", "style", "size", "fill", "tracking", "leading", "align", "origin",
+               "position", "anchor_point", "scale"});
+    Collect([&] {
+      if (l.contains("text")) layer.text = String(p + "/text", l["text"], "\"text\"");
+    });
+    Collect([&] { ReadFont(p, l, layer); });
+    Collect([&] {
+      if (l.contains("size")) layer.font_size = Number(p + "/size", l["size"], "\"size\"", 1, 2000);
+    });
+    Collect([&] {
+      if (l.contains("fill")) layer.fill = Colour(p + "/fill", l["fill"], "\"fill\"");
+    });
+    Collect([&] {
+      if (l.contains("tracking")) {
+        layer.tracking =
+            Number(p + "/tracking", l["tracking"], "\"tracking\" (1/1000 em)", -1000, 10000);
       }
-    }
-    if (l.contains("origin")) layer.text_origin = Pair(p + "/origin", l["origin"], "\"origin\"");
+    });
+    Collect([&] {
+      if (l.contains("leading")) {
+        layer.leading =
+            Number(p + "/leading", l["leading"], "\"leading\" (pixels, 0 = automatic)", 0, 10000);
+      }
+    });
+    Collect([&] {
+      if (l.contains("align")) {
+        const std::string s = String(p + "/align", l["align"], "\"align\"");
+        if (s == "left") {
+          layer.align = host::TextAlign::kLeft;
+        } else if (s == "center") {
+          layer.align = host::TextAlign::kCenter;
+        } else if (s == "right") {
+          layer.align = host::TextAlign::kRight;
+        } else {
+          Fail(p + "/align", false,
+               "unknown \"align\" " + Shown(l["align"]) +
+                   "; expected one of: \"left\", \"center\", \"right\"");
+        }
+      }
+    });
+    Collect([&] {
+      if (l.contains("origin")) layer.text_origin = Pair(p + "/origin", l["origin"], "\"origin\"");
+    });
     const std::function<Vec2(const std::string&, const json&)> pair_of =
         [this](const std::string& ptr, const json& v) { return Pair(ptr, v, "the value"); };
-    if (l.contains("position")) {
-      layer.position = Animate<Vec2>(p + "/position", l["position"], "\"position\"", pair_of);
-    }
-    if (l.contains("anchor_point")) {
-      layer.anchor_point =
-          Animate<Vec2>(p + "/anchor_point", l["anchor_point"], "\"anchor_point\"", pair_of);
-    }
-    if (l.contains("scale")) {
-      // Percent; one number scales both axes.
-      const std::function<Vec2(const std::string&, const json&)> scale_of =
-          [this](const std::string& ptr, const json& v) {
-            if (v.is_number()) {
-              const double s = Number(ptr, v, "\"scale\"", -1e5, 1e5);
-              return Vec2{s, s};
-            }
-            return Pair(ptr, v, "\"scale\" (percent, a number or [x, y])");
-          };
-      layer.scale = Animate<Vec2>(p + "/scale", l["scale"], "\"scale\"", scale_of);
-    }
+    Collect([&] {
+      if (l.contains("position")) {
+        layer.position = Animate<Vec2>(p + "/position", l["position"], "\"position\"", pair_of);
+      }
+    });
+    Collect([&] {
+      if (l.contains("anchor_point")) {
+        layer.anchor_point =
+            Animate<Vec2>(p + "/anchor_point", l["anchor_point"], "\"anchor_point\"", pair_of);
+      }
+    });
+    Collect([&] {
+      if (l.contains("scale")) {
+        // Percent; one number scales both axes.
+        const std::function<Vec2(const std::string&, const json&)> scale_of =
+            [this](const std::string& ptr, const json& v) {
+              if (v.is_number()) {
+                const double s = Number(ptr, v, "\"scale\"", -1e5, 1e5);
+                return Vec2{s, s};
+              }
+              return Pair(ptr, v, "\"scale\" (percent, a number or [x, y])");
+            };
+        layer.scale = Animate<Vec2>(p + "/scale", l["scale"], "\"scale\"", scale_of);
+      }
+    });
   }
 
-  fs::path ResolveFont(const std::string& ptr, const json& v) const {
-    const fs::path name = String(ptr, v, "\"font\"");
+  // A font file (a name ending in a font extension or holding a folder) or
+  // a family name or fontconfig pattern, with "style" for a family.
+  void ReadFont(const std::string& p, const json& l, host::TextLayerSpec& layer) const {
+    const std::string style =
+        l.contains("style") ? String(p + "/style", l["style"], "\"style\"") : "";
+    if (!l.contains("font")) {
+      if (!style.empty()) {
+        Fail(p + "/style", false, "\"style\" needs a \"font\" family, such as \"DejaVu Sans\"");
+      }
+      return;
+    }
+    const std::string name = String(p + "/font", l["font"], "\"font\"");
+    if (!IsFontFileName(name)) {
+      const host::FontLookup found = host::FindFontFamily(name, style);
+      if (!found.face) Fail(p + (found.no_such_style ? "/style" : "/font"), false, found.problem);
+      layer.font_file = found.face->file;
+      layer.font_index = found.face->index;
+      return;
+    }
+    if (!style.empty()) {
+      Fail(p + "/style", false,
+           "\"style\" goes with a family name; the font file " + Quoted(name) +
+               " is one style already");
+    }
+    layer.font_file = ResolveFontFile(p + "/font", name);
+  }
+
+  static bool IsFontFileName(const std::string& name) {
+    std::string ext = fs::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name.find('/') != std::string::npos || ext == ".ttf" || ext == ".otf" || ext == ".ttc" ||
+           ext == ".otc" || ext == ".pfb" || ext == ".woff" || ext == ".woff2";
+  }
+
+  fs::path ResolveFontFile(const std::string& ptr, const fs::path& name) const {
     std::error_code ec;
     if (name.is_absolute()) {
       if (fs::is_regular_file(name, ec)) return name;
@@ -377,39 +482,36 @@ class SceneReader {
     const fs::path beside = path_.parent_path() / name;
     if (fs::is_regular_file(beside, ec)) return fs::absolute(beside, ec);
     if (!name.has_parent_path()) {
-      for (const fs::path& dir : SystemFontDirectories()) {
-        if (!fs::is_directory(dir, ec)) continue;
-        for (auto it = fs::recursive_directory_iterator(
-                 dir, fs::directory_options::skip_permission_denied, ec);
-             !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-          if (it->path().filename() == name && it->is_regular_file(ec)) return it->path();
-        }
-      }
+      if (auto installed = host::FindInstalledFontFile(name.string())) return *installed;
     }
     const std::string folder =
         path_.parent_path().empty() ? std::string(".") : path_.parent_path().string();
     Fail(ptr, false,
          "font file " + Quoted(name.string()) + " not found; looked in \"" + folder + "\"" +
-             (name.has_parent_path() ? "" : " and the system's font folders") +
+             (name.has_parent_path() ? "" : " and the installed fonts") +
              "; expected a .ttf or .otf file, relative to the scene file or absolute");
   }
 
   void ReadEffect(const json& e, host::EffectSettings& effect) const {
     const std::string p = "/effect";
     RequireObject(p, e, "\"effect\"");
-    for (const auto& [name, value] : e.items()) {
-      const std::string ptr = AppendPointer(p, name);
-      const ControlInfo* control = controls_.Find(name);
-      if (control == nullptr) {
-        Fail(ptr, true,
-             "unknown control " + Quoted(name) + "; expected one of: " + controls_.NameList());
-      }
-      const std::function<double(const std::string&, const json&)> read =
-          [this, control](const std::string& vp, const json& v) {
-            return ControlValue(vp, v, *control);
-          };
-      effect.controls[control->index] =
-          Animate<double>(ptr, value, Quoted(name), read, control->kind != ControlKind::kSlider);
+    for (const auto& item : e.items()) {
+      const std::string& name = item.key();
+      const json& value = item.value();
+      Collect([&] {
+        const std::string ptr = AppendPointer(p, name);
+        const ControlInfo* control = controls_.Find(name);
+        if (control == nullptr) {
+          Fail(ptr, true,
+               "unknown control " + Quoted(name) + "; expected one of: " + controls_.NameList());
+        }
+        const std::function<double(const std::string&, const json&)> read =
+            [this, control](const std::string& vp, const json& v) {
+              return ControlValue(vp, v, *control);
+            };
+        effect.controls[control->index] =
+            Animate<double>(ptr, value, Quoted(name), read, control->kind != ControlKind::kSlider);
+      });
     }
   }
 
@@ -443,6 +545,7 @@ class SceneReader {
   fs::path path_;
   const ControlCatalog& controls_;
   std::map<std::string, JsonLocation> where_;
+  mutable std::vector<FieldError> errors_;
 };
 
 // "[json.exception.out_of_range.406] number overflow parsing '1e400'" ->

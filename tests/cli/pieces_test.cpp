@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
 #include "vantrel/cli/scene_file.h"
+#include "vantrel/host/scene_layers.h"
 
 namespace vantrel::cli {
 namespace {
@@ -63,6 +65,79 @@ TEST(PiecesView, WordModeReverseOrderAndMotionBlurShowInWhatTheModuleAsks) {
   const auto* edge = boxes.At(view.pieces[0].box.left + 2, view.pieces[0].box.top);
   EXPECT_EQ(edge[0], 255);
   EXPECT_EQ(edge[1], 80);
+}
+
+// Each script as a designer types it, cut by the real module at frame 19 of
+// a still layer: pieces come in delay order, which is reading order, so the
+// step from each piece to the next says how the line reads on screen
+// ('>' the next piece starts to the right, '<' to the left).
+TEST(PiecesView, EveryScriptIsCutInReadingOrderWithInkInEachPiece) {
+  struct Script {
+    const char* name;
+    const char* text;
+    std::size_t pieces;
+    const char* steps;
+    const char* fallback;  // part of the font file used for what DejaVu Sans lacks
+    int kerned = -1;       // a piece that the next one overlaps: a kerned pair
+  };
+  const Script scripts[] = {
+      // "ffi" is one ligature glyph, one piece; kerning tucks V under both A's.
+      {"LatinLigatureAndKerning", "office AVA", 7, ">>>>>>", "", 4},
+      // A right-to-left line: the number reads left to right inside it, and
+      // the brackets are mirrored around it, logical "(" standing right of it.
+      {"HebrewWithDigitsAndBrackets", "שלום (123)", 9, "<<<<<>><", ""},
+      // Joined letters, each with its dots, read right to left.
+      {"Arabic", "مرحبا بك", 7, "<<<<<<", ""},
+      // Conjuncts and vowel signs shaped into clusters, in a font that has them.
+      {"Devanagari", "नमस्ते", 4, ">>>", "FreeSans"},
+      // Chinese in a Latin primary font: the CJK run comes from a CJK face;
+      // the "i" keeps its dot apart at this size, and each character splits
+      // into its separate components.
+      {"ChineseAfterLatin", "Hi 你好", 8, "><>>>>>", "wqy-microhei"},
+  };
+  static const auto module = host::LoadedModule::Load(VANTREL_MODULE_PATH);
+  for (const Script& s : scripts) {
+    SCOPED_TRACE(s.name);
+    const std::string json = std::string(R"j({
+      "composition": {"width": 800, "height": 200, "duration": 20},
+      "layer": {"text": ")j") +
+                             s.text +
+                             R"j(", "font": "DejaVu Sans", "size": 64, "origin": [40, 130]}})j";
+    const SceneFile file = ParseSceneText(json, "scripts.json", testing::ModuleControls());
+    const host::TextLayer layer(file.scene.layer, file.scene.comp);
+    EXPECT_TRUE(layer.layout().MissingCharacters().empty());
+    const auto& fallbacks = layer.layout().FallbackFonts();
+    if (*s.fallback == '\0') {
+      EXPECT_TRUE(fallbacks.empty());
+    } else {
+      ASSERT_EQ(fallbacks.size(), 1u);
+      EXPECT_NE(fallbacks[0].filename().string().find(s.fallback), std::string::npos)
+          << fallbacks[0];
+    }
+
+    const PiecesView view = ObservePieces(*module, file.scene, 19, host::Resolution::kFull);
+    ASSERT_EQ(view.result, PF_Err_NONE);
+    ASSERT_EQ(view.pieces.size(), s.pieces);
+    std::string steps;
+    for (std::size_t k = 1; k < view.pieces.size(); ++k) {
+      steps += view.pieces[k].box.left > view.pieces[k - 1].box.left ? '>' : '<';
+    }
+    EXPECT_EQ(steps, s.steps);
+    if (s.kerned >= 0) {
+      const auto k = static_cast<std::size_t>(s.kerned);
+      EXPECT_LT(view.pieces[k + 1].box.left, view.pieces[k].box.right);
+    }
+    for (std::size_t k = 0; k < view.pieces.size(); ++k) {
+      const PF_Rect& box = view.pieces[k].box;
+      int ink = 0;
+      for (int y = std::max(0, box.top); y < std::min(box.bottom, view.layer.height); ++y) {
+        for (int x = std::max(0, box.left); x < std::min(box.right, view.layer.width); ++x) {
+          ink = std::max<int>(ink, view.layer.At(x, y)[3]);
+        }
+      }
+      EXPECT_GT(ink, 128) << "piece " << k << " is empty";
+    }
+  }
 }
 
 TEST(PiecesView, TheTableListsEveryPiece) {

@@ -197,6 +197,14 @@ TEST(RenderCommand, RefusesBadCommandLinesWithUsageErrors) {
        "vantrel: --video needs a contiguous range of frames, such as 0-59\n"},
       {"render" + out, "vantrel: expected one scene file: vantrel render SCENE [options]\n"},
       {"draw " + scene, "vantrel: unknown command \"draw\"; try vantrel help\n"},
+      {"render " + scene + out + " --module '" VANTREL_MODULE_PATH "' --jobs",
+       "vantrel: --jobs needs a value\n"},
+      {"render " + scene + " --jobs many" + out,
+       "vantrel: --jobs: expected a number of threads from 1 to 4096; found \"many\"\n"},
+      {"pieces " + scene + " --jobs 2" + out, "vantrel: unknown option --jobs\n"},
+      {"check " + scene + " " + scene, "vantrel: expected one scene file: vantrel check SCENE\n"},
+      {"preview " + scene + " --port 99999",
+       "vantrel: --port: expected a port number from 1 to 65535; found \"99999\"\n"},
   };
   for (const Case& c : cases) {
     const testing::CommandResult r = testing::RunVantrel(c.arguments);
@@ -204,6 +212,15 @@ TEST(RenderCommand, RefusesBadCommandLinesWithUsageErrors) {
     EXPECT_EQ(r.output, c.message) << c.arguments;
   }
   EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(RenderCommand, EveryCommandHasItsOwnHelp) {
+  for (const char* command : {"render", "check", "controls", "pieces", "inspect", "fonts"}) {
+    const testing::CommandResult r = testing::RunVantrel(std::string(command) + " --help");
+    EXPECT_EQ(r.exit_code, 0) << command;
+    EXPECT_NE(r.output.find(std::string("Usage: vantrel ") + command), std::string::npos)
+        << r.output;
+  }
 }
 
 TEST(RenderCommand, AModuleThatCannotBeLoadedIsAnError) {
@@ -226,6 +243,23 @@ TEST(RenderCommand, AFontFileThatIsNoFontIsAnErrorAndWritesNothing) {
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_NE(r.output.find("broken.ttf"), std::string::npos) << r.output;
   EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(RenderCommand, CharactersNoFontHasAreNamedOnceAndTheRenderGoesOn) {
+  const fs::path dir = testing::FreshWorkDir("missing-characters");
+  // Private use U+E000 twice and U+F0000: no installed font has them.
+  testing::WriteText(dir / "scene.json",
+                     "{\"composition\": {\"width\": 64, \"height\": 32, "
+                     "\"duration\": 1}, \"layer\": {\"text\": "
+                     "\"A\xEE\x80\x80\xEE\x80\x80\xF3\xB0\x80\x80\"}}");
+  const testing::CommandResult r =
+      testing::RunVantrel("render '" + (dir / "scene.json").string() + "' --quiet --out '" +
+                          (dir / "out").string() + "'");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output,
+            "warning: no installed font has U+E000, U+F0000 (2 characters of the text); they draw "
+            "nothing\n");
+  EXPECT_TRUE(fs::exists(dir / "out" / "frame_0000.png"));
 }
 
 TEST(CheckCommand, SummarisesAGoodScene) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "test_support.h"
@@ -118,6 +119,74 @@ TEST(SceneFile, NamesTheLineAndColumnOfTheOffendingValue) {
   // Columns count characters, not bytes.
   EXPECT_EQ(RefusalOf("{\"layer\": {\"text\": \"é\", \"size\": -1}}"),
             "scene.json:1:33: \"size\" must be from 1 to 2000; found -1");
+}
+
+// Every mistake is reported, located and in the order of the file, up to 20
+// and then how many more.
+TEST(SceneFile, ReportsEveryMistakeInFileOrder) {
+  EXPECT_EQ(RefusalOf("{\"effect\": {\"Dely\": 1, \"Opacity\": 200},\n"
+                      " \"layer\": {\"size\": \"big\", \"colour\": 1, \"align\": \"middle\"},\n"
+                      " \"composition\": {\"width\": 0}}"),
+            "scene.json:1:13: unknown control \"Dely\"; expected one of: \"Delay (frames)\", "
+            "\"Separation Mode\", \"Order Modifier\", \"Range Start\", \"Range End\", \"Enable "
+            "Range Guide\", \"Tracking Amount\", \"Tracking Alignment\", \"Enable Motion Blur\", "
+            "\"Motion Blur Amount\", \"Separation Threshold\", \"Enable Separation Guide\", "
+            "\"Opacity\", \"Random Seed\", \"Evaluate Tangents\"\n"
+            "scene.json:1:35: \"Opacity\" must be from 0 to 100; found 200\n"
+            "scene.json:2:20: \"size\" must be a number; found \"big\"\n"
+            "scene.json:2:27: unknown key \"colour\" in \"layer\"; expected one of: \"text\", "
+            "\"font\", \"style\", \"size\", \"fill\", \"tracking\", \"leading\", \"align\", "
+            "\"origin\", \"position\", \"anchor_point\", \"scale\"\n"
+            "scene.json:2:49: unknown \"align\" \"middle\"; expected one of: \"left\", \"center\", "
+            "\"right\"\n"
+            "scene.json:3:27: \"width\" must be from 1 to 16384; found 0");
+  std::string many = "{\"layer\": {";
+  for (int i = 0; i < 25; ++i) many += (i ? ", \"k" : "\"k") + std::to_string(i) + "\": 0";
+  const std::string refusal = RefusalOf(many + "}}");
+  EXPECT_EQ(std::count(refusal.begin(), refusal.end(), '\n'), 20) << refusal;
+  EXPECT_EQ(refusal.substr(refusal.rfind('\n') + 1), "scene.json: 5 more errors not shown");
+}
+
+// A font by family and style, by fontconfig pattern or by file: the file it
+// resolves to, or the start of the refusal.
+TEST(SceneFile, FontsResolveByFamilyStyleOrFile) {
+  struct Case {
+    const char* layer;
+    const char* file;     // expected file name; empty when refused
+    const char* refusal;  // expected start of the message
+  };
+  const Case cases[] = {
+      {R"("font": "DejaVu Sans", "style": "Bold")", "DejaVuSans-Bold.ttf", ""},
+      {R"("font": "dejavu serif", "style": "bold italic")", "DejaVuSerif-BoldItalic.ttf", ""},
+      {R"("font": "DejaVu Sans Mono:bold")", "DejaVuSansMono-Bold.ttf", ""},
+      {R"("font": "WenQuanYi Micro Hei")", "wqy-microhei.ttc", ""},
+      {R"("font": "DejaVuSerif.ttf")", "DejaVuSerif.ttf", ""},
+      {R"("font": "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf")", "DejaVuSans.ttf", ""},
+      {R"("font": "DejaVu Sanz")", "",
+       "scene.json:1:20: font family \"DejaVu Sanz\" is not installed; closest installed: "
+       "\"DejaVu Sans\", \"DejaVu Serif\""},
+      {R"("font": "Helvetica Neue")", "",
+       "scene.json:1:20: font family \"Helvetica Neue\" is not installed; closest installed: "},
+      {R"("font": "DejaVu Sans", "style": "Heavy")", "",
+       "scene.json:1:44: font family \"DejaVu Sans\" has no style \"Heavy\"; its styles: "
+       "\"Bold\", \"Bold Oblique\", \"Book\""},
+      {R"("font": "DejaVuSans.ttf", "style": "Bold")", "",
+       "scene.json:1:47: \"style\" goes with a family name; the font file \"DejaVuSans.ttf\" is "
+       "one style already"},
+      {R"("style": "Bold")", "", "scene.json:1:21: \"style\" needs a \"font\" family"},
+  };
+  for (const Case& c : cases) {
+    const std::string text = std::string(R"({"layer": {)") + c.layer + "}}";
+    if (*c.file != '\0') {
+      const SceneFile f = Parse(text);
+      EXPECT_EQ(f.scene.layer.font_file.filename(), c.file) << c.layer;
+      EXPECT_TRUE(fs::exists(f.scene.layer.font_file)) << c.layer;
+    } else {
+      const std::string message = RefusalOf(text);
+      EXPECT_EQ(message.rfind(c.refusal, 0), 0u) << message;
+      EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+  }
 }
 
 // One bad scene per kind of mistake: the message it must produce (the file

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
+#include "vantrel/host/fonts.h"
 #include "vantrel/host/session.h"
 
 namespace vantrel::host {
@@ -160,6 +162,50 @@ TEST(TextLayoutOrder, MixedDirectionLinesPlaceEachRunInItsOwnDirection) {
     EXPECT_LT(g[3].pen_x, g[0].pen_x);
     EXPECT_DOUBLE_EQ(g[5].pen_x, 100);  // the line's left end is the number's
   }
+}
+
+// Characters DejaVu Sans lacks are laid out in an installed font that has
+// them; those no font has (private use U+E000) keep their place, draw
+// nothing and are named.
+TEST(TextLayoutFallback, LackingCharactersComeFromAnotherFontOrDrawNothing) {
+  struct Case {
+    const char* text;
+    std::vector<uint32_t> missing;
+    std::size_t fallback_fonts;
+    std::vector<bool> drawn;  // per glyph, in reading order
+  };
+  const Case cases[] = {
+      {"a\xEE\x80\x80"
+       "b",
+       {0xE000},
+       0,
+       {true, false, true}},
+      {"a\xE4\xBD\xA0\xE5\xA5\xBD", {}, 1, {true, true, true}},  // a你好: one CJK face
+      {"\xEE\x80\x80 \xEE\x80\x80\xF3\xB0\x80\x80", {0xE000, 0xF0000}, 0, {false, false, false}},
+  };
+  for (const Case& c : cases) {
+    const TextLayout t = Lay(c.text);
+    EXPECT_EQ(t.MissingCharacters(), c.missing) << c.text;
+    EXPECT_EQ(t.FallbackFonts().size(), c.fallback_fonts) << c.text;
+    std::vector<bool> drawn;
+    for (const GlyphBox& g : t.Glyphs()) {
+      if (g.cluster < std::string(c.text).size() && c.text[g.cluster] == ' ') continue;
+      drawn.push_back(g.contour_count > 0);
+    }
+    EXPECT_EQ(drawn, c.drawn) << c.text;
+  }
+  EXPECT_EQ(FormatCodePoints({0xE000, 0x1F600}), "U+E000, U+1F600");
+}
+
+// Brackets in a right-to-left line are mirrored: the "(" read first shows
+// the glyph of ")", as the bidirectional algorithm says.
+TEST(TextLayoutOrder, BracketsInARightToLeftLineAreMirrored) {
+  const TextLayout ltr = Lay("()");
+  const TextLayout rtl = Lay("\xD7\xA9 (1)");  // ש (1)
+  ASSERT_EQ(rtl.Glyphs().size(), 5u);
+  EXPECT_EQ(rtl.Glyphs()[2].glyph_id, ltr.Glyphs()[1].glyph_id);
+  EXPECT_EQ(rtl.Glyphs()[4].glyph_id, ltr.Glyphs()[0].glyph_id);
+  EXPECT_GT(rtl.Glyphs()[2].pen_x, rtl.Glyphs()[4].pen_x);
 }
 
 TEST(TextLayoutLines, LinesStackByTheLeadingAndAlignToTheAnchor) {

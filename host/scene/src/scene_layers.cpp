@@ -9,7 +9,10 @@ namespace {
 
 TextStyle StyleOf(const TextLayerSpec& text) {
   TextStyle style;
-  if (!text.font_file.empty()) style.font_file = text.font_file;
+  if (!text.font_file.empty()) {
+    style.font_file = text.font_file;
+    style.font_index = text.font_index;
+  }
   style.size_px = text.font_size;
   style.fill = text.fill;
   style.tracking = text.tracking;

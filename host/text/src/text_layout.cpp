@@ -3,19 +3,21 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
-#include <hb-ft.h>
 #include <hb.h>
+#include <raqm.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <tuple>
 #include <utility>
 
 #include "contour_builder.h"
 #include "rasterizer.h"
+#include "vantrel/host/fonts.h"
 #include "vantrel/host/session.h"
 
 namespace vantrel::host {
@@ -35,6 +37,8 @@ struct TextLayout::Data {
   TextStyle style;
   TextOutlineSet outlines;
   std::vector<GlyphBox> glyphs;
+  std::vector<uint32_t> missing;                      // characters no installed font has
+  std::vector<std::filesystem::path> fallback_fonts;  // fonts found for the others
 
   // Rasterised and painted once per downsample and world size, shared by
   // every frame and thread that draws this text afterwards: a later frame of
@@ -57,19 +61,105 @@ struct FtLibrary {
   }
   ~FtLibrary() { FT_Done_FreeType(lib); }
 };
-struct FtFace {
-  FT_Face face = nullptr;
-  ~FtFace() {
-    if (face) FT_Done_Face(face);
+struct Raqm {
+  raqm_t* rq = raqm_create();
+  Raqm() {
+    if (rq == nullptr) throw HostError("text layer: out of memory");
   }
+  Raqm(const Raqm&) = delete;
+  Raqm& operator=(const Raqm&) = delete;
+  ~Raqm() { raqm_destroy(rq); }
 };
-struct HbFont {
-  hb_font_t* font = nullptr;
-  ~HbFont() { hb_font_destroy(font); }
-};
-struct HbBuffer {
-  hb_buffer_t* buffer = hb_buffer_create();
-  ~HbBuffer() { hb_buffer_destroy(buffer); }
+
+// The faces one layout uses, all at the layout's size: face 0 is the chosen
+// font, the others were found for characters it lacks.
+class FontFaces {
+ public:
+  FontFaces(FT_Library lib, double size_px) : lib_(lib), size_px_(size_px) {}
+  FontFaces(const FontFaces&) = delete;
+  FontFaces& operator=(const FontFaces&) = delete;
+  ~FontFaces() {
+    for (FT_Face f : faces_) FT_Done_Face(f);
+  }
+
+  // Opens a face (once per file and index) and returns its number.
+  int Open(const std::filesystem::path& file, int index) {
+    const auto key = std::make_pair(file.string(), index);
+    if (auto it = numbers_.find(key); it != numbers_.end()) return it->second;
+    FT_Face face = nullptr;
+    if (FT_New_Face(lib_, file.string().c_str(), index, &face) != 0) {
+      throw HostError("text layer: cannot open font file " + file.string());
+    }
+    // The em size in 26.6 px: HarfBuzz then reports positions in 26.6 px.
+    if (FT_Set_Char_Size(face, 0, static_cast<FT_F26Dot6>(std::lround(size_px_ * 64)), 72, 72) !=
+        0) {
+      FT_Done_Face(face);
+      throw HostError("text layer: font " + file.string() + " cannot be sized");
+    }
+    faces_.push_back(face);
+    files_.push_back(file);
+    numbers_.emplace(key, static_cast<int>(faces_.size() - 1));
+    return static_cast<int>(faces_.size() - 1);
+  }
+
+  FT_Face face(int n) const { return faces_[static_cast<std::size_t>(n)]; }
+
+  // The face of each character of a line: the chosen font where it has the
+  // character, else the face of the run before when that one has it (so a
+  // run of Chinese stays in one font), else the face fontconfig finds for
+  // it. A mark goes with its base's face when that face has it. Characters
+  // no installed font has are added to `missing` and keep the face before.
+  std::vector<int> Assign(const std::vector<uint32_t>& code_points, std::set<uint32_t>& missing) {
+    hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
+    std::vector<int> face_of(code_points.size(), 0);
+    for (std::size_t i = 0; i < code_points.size(); ++i) {
+      const uint32_t cp = code_points[i];
+      const int before = i == 0 ? 0 : face_of[i - 1];
+      const hb_unicode_general_category_t category = hb_unicode_general_category(unicode, cp);
+      const bool mark = category == HB_UNICODE_GENERAL_CATEGORY_NON_SPACING_MARK ||
+                        category == HB_UNICODE_GENERAL_CATEGORY_SPACING_MARK ||
+                        category == HB_UNICODE_GENERAL_CATEGORY_ENCLOSING_MARK;
+      // Controls and format characters (joiners, direction marks) need no
+      // glyph of their own.
+      const bool invisible = category == HB_UNICODE_GENERAL_CATEGORY_CONTROL ||
+                             category == HB_UNICODE_GENERAL_CATEGORY_FORMAT;
+      if (invisible || (mark && Has(before, cp))) {
+        face_of[i] = before;
+      } else if (Has(0, cp)) {
+        face_of[i] = 0;
+      } else if (before != 0 && Has(before, cp)) {
+        face_of[i] = before;
+      } else if (auto found = FallbackFontFor(cp, Like())) {
+        face_of[i] = Open(found->file, found->index);
+      } else {
+        missing.insert(cp);
+        face_of[i] = before;
+      }
+    }
+    return face_of;
+  }
+
+  // The files of the faces found for missing characters, in order of use.
+  std::vector<std::filesystem::path> FallbackFiles() const {
+    return {files_.begin() + (files_.empty() ? 0 : 1), files_.end()};
+  }
+
+ private:
+  bool Has(int n, uint32_t cp) const { return FT_Get_Char_Index(face(n), cp) != 0; }
+
+  // The chosen font as fontconfig knows it, to find faces in its style.
+  FontFace Like() const {
+    FontFace like;
+    like.family = faces_[0]->family_name != nullptr ? faces_[0]->family_name : "";
+    like.style = faces_[0]->style_name != nullptr ? faces_[0]->style_name : "";
+    return like;
+  }
+
+  FT_Library lib_;
+  double size_px_;
+  std::vector<FT_Face> faces_;
+  std::vector<std::filesystem::path> files_;
+  std::map<std::pair<std::string, int>, int> numbers_;
 };
 
 bool IsValidUtf8(const std::string& s) {
@@ -122,79 +212,22 @@ std::vector<std::pair<std::size_t, std::size_t>> SplitLines(const std::string& t
   return lines;
 }
 
-// A stretch of a line shaped in one direction: bytes [begin, end).
-struct DirectionalRun {
-  std::size_t begin, end;
-  bool rtl;
-};
-
-// Splits the line [begin, end) of `text` into runs of one direction, in
-// logical order, and tells the line's own direction. A reduced form of the
-// Unicode bidirectional algorithm, enough for one embedding level: letters
-// take the direction of their script, digits count as left-to-right,
-// combining marks follow their base, and other neutrals (spaces,
-// punctuation) take the direction of their neighbours when both agree and
-// the line's direction otherwise. The line's direction is that of its first
-// letter with a direction.
-std::vector<DirectionalRun> DirectionalRuns(const std::string& text, std::size_t begin,
-                                            std::size_t end, bool& line_rtl) {
-  enum Dir : uint8_t { kNeutral, kLtr, kRtl };
-  hb_unicode_funcs_t* unicode = hb_unicode_funcs_get_default();
-  std::vector<std::size_t> offsets;  // byte offset of each code point
-  std::vector<Dir> dirs;
-  bool found_strong = false;
-  line_rtl = false;
+// The code points of the line [begin, end) of valid UTF-8 `text`, with the
+// byte offset of each in `text`.
+void DecodeLine(const std::string& text, std::size_t begin, std::size_t end,
+                std::vector<uint32_t>& code_points, std::vector<uint32_t>& offsets) {
+  code_points.clear();
+  offsets.clear();
   for (std::size_t i = begin; i < end;) {
     const auto c = static_cast<unsigned char>(text[i]);
     const std::size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
     uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
     for (std::size_t k = 1; k < len; ++k)
       cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    const hb_script_t script = hb_unicode_script(unicode, cp);
-    const hb_direction_t script_dir = hb_script_get_horizontal_direction(script);
-    Dir dir = kNeutral;
-    if (hb_unicode_general_category(unicode, cp) == HB_UNICODE_GENERAL_CATEGORY_DECIMAL_NUMBER) {
-      dir = kLtr;  // numbers read left to right in any line, but set no line direction
-    } else if (script == HB_SCRIPT_INHERITED) {
-      dir = dirs.empty() ? kNeutral : dirs.back();
-    } else if (script != HB_SCRIPT_COMMON && script != HB_SCRIPT_UNKNOWN &&
-               (script_dir == HB_DIRECTION_RTL || script_dir == HB_DIRECTION_LTR)) {
-      // HarfBuzz calls every script but the right-to-left ones LTR, the
-      // shared punctuation and spaces (Common) included: those are neutral.
-      dir = script_dir == HB_DIRECTION_RTL ? kRtl : kLtr;
-      if (!found_strong) {
-        found_strong = true;
-        line_rtl = dir == kRtl;
-      }
-    }
-    offsets.push_back(i);
-    dirs.push_back(dir);
+    code_points.push_back(cp);
+    offsets.push_back(static_cast<uint32_t>(i));
     i += len;
   }
-  const Dir line_dir = line_rtl ? kRtl : kLtr;
-  for (std::size_t i = 0; i < dirs.size();) {
-    if (dirs[i] != kNeutral) {
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j < dirs.size() && dirs[j] == kNeutral) ++j;
-    const Dir before = i == 0 ? line_dir : dirs[i - 1];
-    const Dir after = j == dirs.size() ? line_dir : dirs[j];
-    std::fill(dirs.begin() + static_cast<std::ptrdiff_t>(i),
-              dirs.begin() + static_cast<std::ptrdiff_t>(j), before == after ? before : line_dir);
-    i = j;
-  }
-  std::vector<DirectionalRun> runs;
-  for (std::size_t i = 0; i < dirs.size(); ++i) {
-    const std::size_t run_end = i + 1 < dirs.size() ? offsets[i + 1] : end;
-    if (!runs.empty() && runs.back().rtl == (dirs[i] == kRtl)) {
-      runs.back().end = run_end;
-    } else {
-      runs.push_back(DirectionalRun{offsets[i], run_end, dirs[i] == kRtl});
-    }
-  }
-  return runs;
 }
 
 // A glyph's contours in font units, y up, as FreeType decomposes them.
@@ -235,7 +268,8 @@ TextOutlineSet DecomposeGlyph(FT_Face face, uint32_t glyph_id) {
 // line's left end and baseline, y down.
 struct PlacedGlyph {
   uint32_t glyph_id;
-  uint32_t cluster;
+  uint32_t cluster;  // index of its first character in the line
+  FT_Face face;
   double x, y, advance;
 };
 
@@ -266,58 +300,59 @@ TextLayout TextLayout::Create(const std::string& utf8_text, const TextStyle& sty
   data->style = style;
 
   FtLibrary library;
-  FtFace face;
-  if (FT_New_Face(library.lib, style.font_file.string().c_str(), 0, &face.face) != 0) {
-    throw HostError("text layer: cannot open font file " + style.font_file.string());
-  }
-  // The em size in 26.6 px: HarfBuzz then reports positions in 26.6 px.
-  if (FT_Set_Char_Size(face.face, 0, static_cast<FT_F26Dot6>(std::lround(style.size_px * 64)), 72,
-                       72) != 0) {
-    throw HostError("text layer: font " + style.font_file.string() + " cannot be sized");
-  }
-  HbFont font;
-  font.font = hb_ft_font_create_referenced(face.face);
-  hb_ft_font_set_load_flags(font.font, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP);
+  FontFaces faces(library.lib, style.size_px);
+  faces.Open(style.font_file, style.font_index);  // face 0, the chosen font
 
-  const double units_to_px = style.size_px / face.face->units_per_EM;
   const double track_px = style.tracking / 1000.0 * style.size_px;
   const double leading = style.leading > 0 ? style.leading : 1.2 * style.size_px;
-  std::map<uint32_t, TextOutlineSet> glyph_contours;  // font units, y up
+  // Contours by face and glyph, in font units, y up.
+  std::map<std::pair<FT_Face, uint32_t>, TextOutlineSet> glyph_contours;
+  std::set<uint32_t> missing;
+  std::vector<uint32_t> code_points, offsets;
 
   const auto lines = SplitLines(utf8_text);
   for (std::size_t line = 0; line < lines.size(); ++line) {
     const auto [begin, end] = lines[line];
     if (begin == end) continue;
-    // Runs are shaped one by one and placed left to right in visual order:
-    // a right-to-left line shows its runs last first. Within a run HarfBuzz
-    // returns glyphs in visual order already.
-    bool line_rtl = false;
-    std::vector<DirectionalRun> runs = DirectionalRuns(utf8_text, begin, end, line_rtl);
-    if (line_rtl) std::reverse(runs.begin(), runs.end());
-    // Tracking follows each character, so glyphs of one cluster (a base and
-    // its marks) stay together.
+    DecodeLine(utf8_text, begin, end, code_points, offsets);
+    const std::vector<int> face_of = faces.Assign(code_points, missing);
+
+    // Each line is one paragraph to the bidirectional algorithm: its
+    // direction is that of its first strong character. Runs of one face
+    // are shaped with that face.
+    Raqm rq;
+    if (!raqm_set_text(rq.rq, code_points.data(), code_points.size()) ||
+        !raqm_set_par_direction(rq.rq, RAQM_DIRECTION_DEFAULT) ||
+        !raqm_set_freetype_load_flags(rq.rq, FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) ||
+        !raqm_set_freetype_face(rq.rq, faces.face(0))) {
+      throw HostError("text layer: the text cannot be laid out");
+    }
+    for (std::size_t i = 0; i < face_of.size();) {
+      std::size_t j = i + 1;
+      while (j < face_of.size() && face_of[j] == face_of[i]) ++j;
+      if (face_of[i] != 0 &&
+          !raqm_set_freetype_face_range(rq.rq, faces.face(face_of[i]), i, j - i)) {
+        throw HostError("text layer: the text cannot be laid out");
+      }
+      i = j;
+    }
+    if (!raqm_layout(rq.rq)) throw HostError("text layer: the text cannot be laid out");
+    std::size_t count = 0;
+    const raqm_glyph_t* glyphs = raqm_get_glyphs(rq.rq, &count);
+
+    // Glyphs come in visual order, left to right. Tracking follows each
+    // character, so glyphs of one cluster (a base and its marks) stay
+    // together.
     std::vector<PlacedGlyph> placed;
     double pen = 0, width = 0;
-    for (const DirectionalRun& run : runs) {
-      HbBuffer buf;
-      hb_buffer_add_utf8(buf.buffer, utf8_text.data(), static_cast<int>(utf8_text.size()),
-                         static_cast<unsigned>(run.begin), static_cast<int>(run.end - run.begin));
-      hb_buffer_set_direction(buf.buffer, run.rtl ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-      hb_buffer_guess_segment_properties(buf.buffer);  // script and language
-      hb_shape(font.font, buf.buffer, nullptr, 0);     // default features: kerning on
-
-      unsigned count = 0;
-      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buf.buffer, &count);
-      const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buf.buffer, &count);
-      for (unsigned i = 0; i < count; ++i) {
-        const double advance = pos[i].x_advance / 64.0;
-        placed.push_back(PlacedGlyph{info[i].codepoint, info[i].cluster,
-                                     pen + pos[i].x_offset / 64.0, -pos[i].y_offset / 64.0,
-                                     advance});
-        pen += advance;
-        width = pen;  // the line's width leaves out the tracking after its last character
-        if (i + 1 == count || info[i + 1].cluster != info[i].cluster) pen += track_px;
-      }
+    for (std::size_t i = 0; i < count; ++i) {
+      const raqm_glyph_t& g = glyphs[i];
+      const double advance = g.x_advance / 64.0;
+      placed.push_back(PlacedGlyph{g.index, g.cluster, g.ftface, pen + g.x_offset / 64.0,
+                                   -g.y_offset / 64.0, advance});
+      pen += advance;
+      width = pen;  // the line's width leaves out the tracking after its last character
+      if (i + 1 == count || glyphs[i + 1].cluster != g.cluster) pen += track_px;
     }
     // Reading order: the logical order of the characters, whatever their
     // visual order (a right-to-left run comes with its clusters descending).
@@ -331,23 +366,30 @@ TextLayout TextLayout::Create(const std::string& utf8_text, const TextStyle& sty
     const double baseline = origin_y + static_cast<double>(line) * leading;
 
     for (const PlacedGlyph& g : placed) {
-      auto it = glyph_contours.find(g.glyph_id);
+      // A character no installed font has keeps its place but draws nothing.
+      const bool drawn =
+          g.cluster < code_points.size() && missing.count(code_points[g.cluster]) == 0;
+      const auto key = std::make_pair(g.face, g.glyph_id);
+      auto it = glyph_contours.find(key);
       if (it == glyph_contours.end()) {
-        it = glyph_contours.emplace(g.glyph_id, DecomposeGlyph(face.face, g.glyph_id)).first;
+        it = glyph_contours.emplace(key, DecomposeGlyph(g.face, g.glyph_id)).first;
       }
+      static const TextOutlineSet kNothing;
+      const TextOutlineSet& contours = drawn ? it->second : kNothing;
+      const double units_to_px = style.size_px / g.face->units_per_EM;
       GlyphBox box;
       box.line = line;
-      box.cluster = g.cluster;
+      box.cluster = g.cluster < offsets.size() ? offsets[g.cluster] : static_cast<uint32_t>(end);
       box.glyph_id = g.glyph_id;
       box.pen_x = line_x + g.x;
       box.pen_y = baseline + g.y;
       box.advance = g.advance;
       box.first_contour = data->outlines.size();
-      box.contour_count = it->second.size();
+      box.contour_count = contours.size();
       bool first = true;
       const auto tx = [&](double ux) { return box.pen_x + ux * units_to_px; };
       const auto ty = [&](double uy) { return box.pen_y - uy * units_to_px; };
-      for (const OutlinePath& contour : it->second) {
+      for (const OutlinePath& contour : contours) {
         OutlinePath path{contour.vertices, contour.open};
         for (PF_PathVertex& v : path.vertices) {
           v = PF_PathVertex{tx(v.x),        ty(v.y),         tx(v.tan_in_x),
@@ -362,6 +404,8 @@ TextLayout TextLayout::Create(const std::string& utf8_text, const TextStyle& sty
       data->glyphs.push_back(box);
     }
   }
+  data->missing.assign(missing.begin(), missing.end());
+  data->fallback_fonts = faces.FallbackFiles();
   return TextLayout(std::move(data));
 }
 
@@ -376,6 +420,10 @@ const std::string& TextLayout::text() const { return data_->text; }
 const TextStyle& TextLayout::style() const { return data_->style; }
 const TextOutlineSet& TextLayout::Outlines() const { return data_->outlines; }
 const std::vector<GlyphBox>& TextLayout::Glyphs() const { return data_->glyphs; }
+const std::vector<uint32_t>& TextLayout::MissingCharacters() const { return data_->missing; }
+const std::vector<std::filesystem::path>& TextLayout::FallbackFonts() const {
+  return data_->fallback_fonts;
+}
 
 void TextLayout::Rasterize(PF_EffectWorld& dst, PF_RationalScale ds_x,
                            PF_RationalScale ds_y) const {

@@ -28,8 +28,9 @@ struct SceneFile {
 
 // Reads and checks a scene file. `label` is how messages name the file (by
 // default its path as given). Controls are checked against `controls`: their
-// names, choices and valid ranges. Font paths are resolved relative to the
-// scene file, then among the system's fonts when the name has no directory.
+// names, choices and valid ranges. A font family (and style) is resolved
+// through fontconfig; a font file relative to the scene file, then among the
+// installed fonts when the name has no directory.
 // Throws SceneError.
 SceneFile ReadSceneFile(const std::filesystem::path& path, const ControlCatalog& controls);
 
@@ -37,10 +38,6 @@ SceneFile ReadSceneFile(const std::filesystem::path& path, const ControlCatalog&
 // anchors relative font paths.
 SceneFile ParseSceneText(const std::string& text, const std::filesystem::path& path,
                          const ControlCatalog& controls);
-
-// Where fonts named without a directory are looked for after the scene's own
-// folder: ~/.fonts, ~/.local/share/fonts, /usr/local/share/fonts, /usr/share/fonts.
-std::vector<std::filesystem::path> SystemFontDirectories();
 
 }  // namespace vantrel::cli
 

@@ -61,6 +61,7 @@ enum class TextAlign { kLeft, kCenter, kRight };
 struct TextLayerSpec {
   std::string text = "Vantrel";     // "\n" separates lines
   std::filesystem::path font_file;  // empty = DejaVu Sans
+  int font_index = 0;               // face within a .ttc collection
   double font_size = 72;            // px
   PF_Pixel fill{255, 255, 255, 255};
   double tracking = 0;  // 1/1000 em

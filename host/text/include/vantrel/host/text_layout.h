@@ -25,6 +25,7 @@ struct TextStyle {
   enum class Align { kLeft, kCenter, kRight };
 
   std::filesystem::path font_file = kDefaultFontFile;
+  int font_index = 0;                 // face within a .ttc collection
   double size_px = 72;                // em size in layer pixels
   PF_Pixel fill{255, 255, 255, 255};  // alpha, red, green, blue
   double tracking = 0;                // 1/1000 em, added after each character
@@ -53,12 +54,13 @@ class TextLayout {
   // Lays out `utf8_text` (lines separated by "\n", "\r\n" or "\r") as point
   // text. (origin_x, origin_y) is the first line's baseline anchor in layer
   // px: its left end for kLeft, centre for kCenter, right end for kRight;
-  // line k has its baseline at origin_y + k x leading. A line takes the
-  // direction of its first letter that has one; runs of the other direction
-  // inside it (a Hebrew word in Latin text, digits in Hebrew text) are
-  // shaped in their own direction and placed in visual order, one embedding
-  // level deep. Throws HostError when the font cannot be opened or the text
-  // is not valid UTF-8.
+  // line k has its baseline at origin_y + k x leading. Each line is one
+  // paragraph of the Unicode bidirectional algorithm (its direction is that
+  // of its first strong character), itemised by script and shaped with
+  // HarfBuzz, kerning and ligatures on. Characters the font lacks are shaped
+  // in an installed font that has them; those no installed font has take
+  // their place but draw nothing (MissingCharacters). Throws HostError when
+  // the font cannot be opened or the text is not valid UTF-8.
   static TextLayout Create(const std::string& utf8_text, const TextStyle& style, double origin_x,
                            double origin_y);
 
@@ -77,6 +79,11 @@ class TextLayout {
   // box of all vertex and tangent points is the contour's control box.
   const TextOutlineSet& Outlines() const;
   const std::vector<GlyphBox>& Glyphs() const;
+
+  // The characters of the text that no installed font has, ascending.
+  const std::vector<uint32_t>& MissingCharacters() const;
+  // The font files used for characters the chosen font lacks.
+  const std::vector<std::filesystem::path>& FallbackFonts() const;
 
   // Draws the text into `dst` (8-bit, PF_Pixel order alpha, red, green,
   // blue; straight alpha): colour = fill, alpha = coverage x fill alpha,
