@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cctype>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -274,7 +275,19 @@ int Fonts(const Arguments& a) {
   const std::string pattern = a.positional.empty() ? "" : a.positional[0];
   // One line per family: its name and its styles.
   std::map<std::string, std::set<std::string>> families;
-  for (const host::FontFace& f : host::ListFonts(pattern)) families[f.family].insert(f.style);
+  std::vector<host::FontFace> faces = host::ListFonts(pattern);
+  if (faces.empty() && !pattern.empty()) {
+    // Not a family or pattern fontconfig knows: a part of a family's name,
+    // as "dejavu" for the DejaVu families, in any case.
+    const auto lower = [](std::string s) {
+      for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      return s;
+    };
+    for (host::FontFace& f : host::ListFonts()) {
+      if (lower(f.family).find(lower(pattern)) != std::string::npos) faces.push_back(f);
+    }
+  }
+  for (const host::FontFace& f : faces) families[f.family].insert(f.style);
   if (families.empty()) {
     std::cerr << "vantrel: no installed font matches \"" << pattern << "\"\n";
     return kExitFailed;
@@ -308,7 +321,7 @@ CLI::Validator WholeNumber(int min, int max, const std::string& what) {
         return "expected " + what + " from " + std::to_string(min) + " to " + std::to_string(max) +
                "; found \"" + v + "\"";
       },
-      "N");
+      "");
 }
 
 // CLI11's wording of a refused command line, turned into one line that says
