@@ -5,6 +5,9 @@ packages=(
   cmake ninja-build g++ pkg-config clang-format
   libfreetype-dev libharfbuzz-dev libpixman-1-dev libpng-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+  # `vantrel preview` serves its page with cpp-httplib; its browser test drives
+  # headless Chromium through Selenium.
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   ffmpeg
   # The sanitizer preset uses gcc's runtimes (with g++); the fuzz preset needs

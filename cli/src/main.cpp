@@ -13,6 +13,7 @@
 
 #include "vantrel/cli/controls.h"
 #include "vantrel/cli/pieces.h"
+#include "vantrel/cli/preview_server.h"
 #include "vantrel/cli/render_job.h"
 #include "vantrel/cli/scene_file.h"
 #include "vantrel/cli/video.h"
@@ -40,6 +41,8 @@ commands:
   pieces SCENE     show how the effect cut one frame's text into pieces: each
                    piece's box, time, opacity and placement, and an image of
                    the boxes over the layer
+  preview SCENE    show the scene in the browser: scrub, play, change controls,
+                   save the scene and export its frames
   inspect MODULE   describe a module file: its property resource, its answers to
                    the set-up commands and the controls it declares
   help             show this text
@@ -59,6 +62,13 @@ pieces options:
   --resolution RES     as for render
   --out FILE.png       where to write the boxes image (default:
                        out/<scene name>-pieces-<frame>.png)
+
+preview options:
+  --port N             the port to serve on (default: 8000; 0 picks a free one)
+  --resolution RES     the page's starting resolution (default: full)
+  --out DIR            where Export writes (default: out/<scene name>)
+  --host ADDRESS       serve on another address than 127.0.0.1 (with a warning)
+  --open               open the page in the browser
 
 common options:
   --module PATH        the module to load (default: $VANTREL_MODULE, else the
@@ -280,6 +290,43 @@ int Pieces(const Arguments& a) {
   return view.result == PF_Err_NONE ? kExitOk : kExitFailed;
 }
 
+int Preview(const std::vector<std::string>& args) {
+  cli::PreviewOptions options;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw cli::UsageError(arg + " needs a value");
+      return args[++i];
+    };
+    if (arg == "--port") {
+      const std::string v = value();
+      char* end = nullptr;
+      const long port = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || port < 0 || port > 65535) {
+        throw cli::UsageError("--port " + v + ": expected a port number, 0 to 65535");
+      }
+      options.port = static_cast<int>(port);
+    } else if (arg == "--host") {
+      options.host = value();
+    } else if (arg == "--open") {
+      options.open = true;
+    } else {
+      rest.push_back(arg);
+      if (arg == "--module" || arg == "--resolution" || arg == "--out") rest.push_back(value());
+    }
+  }
+  const Arguments a = ParseArguments(rest, true);
+  RequirePositional(a, 1, "one scene file: vantrel preview SCENE [options]");
+  options.scene = a.positional[0];
+  options.module = ModulePath(a.module);
+  options.resolution = cli::ParseResolution(a.resolution);
+  options.out_dir = a.out;
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  return cli::RunPreview(options, g_stop);
+}
+
 int Run(const std::vector<std::string>& args) {
   if (args.empty() || args[0] == "help" || args[0] == "--help" || args[0] == "-h") {
     std::cout << kUsage;
@@ -292,6 +339,7 @@ int Run(const std::vector<std::string>& args) {
   if (command == "controls") return Controls(ParseArguments(rest, false));
   if (command == "pieces") return Pieces(ParseArguments(rest, true));
   if (command == "inspect") return Inspect(ParseArguments(rest, false));
+  if (command == "preview") return Preview(rest);
   throw cli::UsageError("unknown command \"" + command + "\"; try vantrel help");
 }
 
