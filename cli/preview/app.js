@@ -131,8 +131,36 @@ function duration() {
   return page.state ? page.state.composition.duration : 1;
 }
 
+// A keyframed control's value at `frame`, as the host interpolates it: held
+// before the first key and after the last, eased segments on a smoothstep.
+function valueAt(keys, frame) {
+  if (frame <= keys[0][0]) return keys[0][1];
+  for (let i = 0; i + 1 < keys.length; i++) {
+    const [f0, v0, how] = keys[i];
+    const [f1, v1] = keys[i + 1];
+    if (frame >= f1) continue;
+    if (how === 'hold') return v0;
+    const s = (frame - f0) / (f1 - f0);
+    return v0 + (v1 - v0) * (how === 'ease' ? s * s * (3 - 2 * s) : s);
+  }
+  return keys[keys.length - 1][1];
+}
+
+// Keyframed controls show their value at the current frame.
+function showKeyedValues() {
+  for (const c of page.state?.controls ?? []) {
+    if (!c.keyframed) continue;
+    const v = valueAt(c.keys, page.frame);
+    const range = document.querySelector(`input[type=range][data-control="${CSS.escape(c.name)}"]`);
+    const number = document.querySelector(`[data-number="${CSS.escape(c.name)}"]`);
+    if (range) range.value = v;
+    if (number) number.value = v.toFixed(c.precision);
+  }
+}
+
 function setFrame(f) {
   page.frame = Math.max(0, Math.min(duration() - 1, f));
+  showKeyedValues();
   $('scrubber').value = page.frame;
   const fps = page.state ? page.state.composition.fps : 30;
   $('clock').textContent = `${page.frame} / ${duration() - 1}  ${(page.frame / fps).toFixed(2)} s`;
@@ -393,6 +421,7 @@ async function loadState() {
     $('resolution').value = s.resolution;
   }
   buildControls();
+  showKeyedValues();
   buildLayer();
   showFindings();
   fitStage();

@@ -267,7 +267,12 @@ json PreviewScene::Describe() const {
     item["value"] = value;
     if (keyed) {
       json keys = json::array();
-      for (const auto& k : it->second.keys) keys.push_back({k.frame, k.value});
+      for (const auto& k : it->second.keys) {
+        keys.push_back({k.frame, k.value,
+                        k.interpolation == host::Interpolation::kHold     ? "hold"
+                        : k.interpolation == host::Interpolation::kLinear ? "linear"
+                                                                          : "ease"});
+      }
       item["keys"] = keys;
     }
     item["set"] = effect.is_object() && effect.contains(c.name);
