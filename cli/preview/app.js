@@ -40,8 +40,17 @@ function requestFrame() {
       const width = Number(res.headers.get('X-Frame-Width'));
       const height = Number(res.headers.get('X-Frame-Height'));
       const version = Number(res.headers.get('X-Scene-Version'));
+      const headers = performance.now();
       const bytes = new Uint8ClampedArray(await res.arrayBuffer());
+      const body = performance.now();
       draw(bytes, width, height);
+      const server = Object.fromEntries((res.headers.get('Server-Timing') || '').split(',')
+        .map((t) => t.trim().match(/^(\w+);dur=([\d.]+)/)).filter(Boolean)
+        .map((m) => [m[1], Number(m[2])]));
+      page.stats.last = {
+        render: server.render, server: server.total, headers: headers - asked,
+        body: body - headers, draw: performance.now() - body,
+      };
       page.drawnVersion = version;
       page.drawnFrame = frame;
       page.stats.frames += 1;
