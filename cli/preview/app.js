@@ -21,8 +21,20 @@ const page = {
 
 let inFlight = false;
 let wanted = false;
-const drawnWaiters = [];
+const waiters = [];
 
+// Edits not yet sent, by control; a newer value for the same control
+// replaces one still waiting. Each resolves with the scene version it made.
+const pendingEdits = new Map();
+
+function settle() {
+  for (let i = waiters.length - 1; i >= 0; i--) {
+    if (waiters[i].test()) waiters.splice(i, 1)[0].resolve();
+  }
+}
+
+// Sends the next edit with the current frame's request, or asks for the
+// frame alone: either way one request, answered with the frame.
 function requestFrame() {
   if (inFlight) {
     wanted = true;
@@ -32,14 +44,39 @@ function requestFrame() {
   wanted = false;
   const frame = page.frame;
   const asked = performance.now();
-  const url = `/api/frame?frame=${frame}&res=${page.resolution}&view=page`;
-  fetch(url)
+  const query = `frame=${frame}&res=${page.resolution}&view=page`;
+  let e = null;
+  let request;
+  if (pendingEdits.size) {
+    const [key, next] = pendingEdits.entries().next().value;
+    pendingEdits.delete(key);
+    e = { key, ...next };
+    const body = e.kind === 'control' ? { name: e.name, value: e.value } : { [e.name]: e.value };
+    request = fetch(`/api/${e.kind}?${query}`, {
+      method: 'POST',
+      headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify(body),
+    });
+  } else {
+    request = fetch(`/api/frame?${query}`);
+  }
+  request
     .then(async (res) => {
+      const row = e && document.querySelector(`[data-edit="${CSS.escape(e.key)}"]`);
       if (res.status === 409) return; // a newer request took its place
-      if (!res.ok) throw new Error((await res.text()).trim());
+      if (!res.ok) {
+        const reason = (await res.text()).trim();
+        row?.classList.add('bad');
+        throw new Error(reason);
+      }
+      const version = Number(res.headers.get('X-Scene-Version'));
+      if (e) {
+        row?.classList.remove('bad');
+        page.state.version = Math.max(page.state.version, version);
+        if (e.kind === 'control') markConstant(e.name);
+      }
       const width = Number(res.headers.get('X-Frame-Width'));
       const height = Number(res.headers.get('X-Frame-Height'));
-      const version = Number(res.headers.get('X-Scene-Version'));
       const headers = performance.now();
       const bytes = new Uint8ClampedArray(await res.arrayBuffer());
       const body = performance.now();
@@ -51,23 +88,29 @@ function requestFrame() {
         render: server.render, server: server.total, headers: headers - asked,
         body: body - headers, draw: performance.now() - body,
       };
-      page.drawnVersion = version;
+      page.drawnVersion = Math.max(page.drawnVersion, version);
       page.drawnFrame = frame;
       page.stats.frames += 1;
-      page.stats.latencies.push(performance.now() - asked);
-      if (page.stats.latencies.length > 1000) page.stats.latencies.shift();
       if (page.overlay) drawPieces(frame);
       setStatus(`frame ${frame} drawn in ${(performance.now() - asked).toFixed(0)} ms`);
     })
-    .catch((e) => setStatus(e.message, true))
+    .catch((err) => setStatus(err.message, true))
     .finally(() => {
       inFlight = false;
-      for (let i = drawnWaiters.length - 1; i >= 0; i--) {
-        if (drawnWaiters[i].test()) drawnWaiters.splice(i, 1)[0].resolve();
-      }
-      if (wanted) requestFrame();
+      e?.resolve.forEach((r) => r(page.state.version));
+      if (pendingEdits.size || wanted) requestFrame();
       else if (page.playing) schedulePlayback();
+      settle();
     });
+}
+
+// Resolves when every edit is sent and the frame on screen is the newest.
+function idle() {
+  return new Promise((resolve) => {
+    const test = () => !inFlight && !wanted && pendingEdits.size === 0;
+    if (test()) resolve();
+    else waiters.push({ test, resolve });
+  });
 }
 
 function draw(bytes, width, height) {
@@ -80,15 +123,6 @@ function draw(bytes, width, height) {
     clearPieces();
   }
   canvas.getContext('2d').putImageData(new ImageData(bytes, width, height), 0, 0);
-}
-
-// Resolves once a frame of at least `version` is on screen.
-function drawn(version) {
-  return new Promise((resolve) => {
-    const test = () => page.drawnVersion >= version && !inFlight && !wanted;
-    if (test()) resolve();
-    else drawnWaiters.push({ test, resolve });
-  });
 }
 
 function fitStage() {
@@ -204,47 +238,13 @@ function play(on) {
 
 // ---- edits ------------------------------------------------------------
 
-// Edits go one at a time; a newer value for the same control replaces one not
-// yet sent.
-const pendingEdits = new Map();
-let editing = false;
-
 function edit(kind, name, value) {
-  pendingEdits.set(`${kind}\u0000${name}`, { kind, name, value });
-  return sendEdits();
-}
-
-let editsDone = Promise.resolve();
-
-function sendEdits() {
-  if (editing) return editsDone;
-  editing = true;
-  editsDone = (async () => {
-    while (pendingEdits.size) {
-      const [key, e] = pendingEdits.entries().next().value;
-      pendingEdits.delete(key);
-      const body = e.kind === 'control' ? { name: e.name, value: e.value } : { [e.name]: e.value };
-      const res = await fetch(`/api/${e.kind}`, {
-        method: 'POST',
-        headers: { 'Content-Type': 'application/json' },
-        body: JSON.stringify(body),
-      });
-      const row = document.querySelector(`[data-edit="${CSS.escape(key)}"]`);
-      if (!res.ok) {
-        setStatus((await res.text()).trim(), true);
-        row?.classList.add('bad');
-        continue;
-      }
-      row?.classList.remove('bad');
-      const { version } = await res.json();
-      page.state.version = version;
-      if (e.kind === 'control') markConstant(e.name);
-      requestFrame();
-    }
-    editing = false;
-    return page.state.version;
-  })();
-  return editsDone;
+  const key = `${kind}\u0000${name}`;
+  return new Promise((resolve) => {
+    const before = pendingEdits.get(key);
+    pendingEdits.set(key, { kind, name, value, resolve: [...(before?.resolve ?? []), resolve] });
+    requestFrame();
+  });
 }
 
 function markConstant(name) {
@@ -445,14 +445,14 @@ function setStatus(text, bad = false) {
 }
 
 async function save() {
-  await sendEdits();
+  await idle();
   const res = await fetch('/api/save', { method: 'POST' });
   if (res.ok) setStatus(`saved ${(await res.json()).saved}`);
   else setStatus((await res.text()).trim(), true);
 }
 
 async function startExport() {
-  await sendEdits();
+  await idle();
   const res = await fetch('/api/export', {
     method: 'POST',
     headers: { 'Content-Type': 'application/json' },
@@ -545,11 +545,11 @@ window.vantrel = {
   page,
   async setControl(name, value) {
     const start = performance.now();
-    const version = await edit('control', name, value);
-    await drawn(version);
+    await edit('control', name, value);
+    await idle();
     return performance.now() - start;
   },
-  frameDrawn: () => drawn(page.state.version),
+  frameDrawn: idle,
   setFrame,
   play,
 };

@@ -318,6 +318,48 @@ struct PreviewServer::Impl {
     };
   }
 
+  // The frame as raw RGBA rows (straight alpha), sized in the headers:
+  // nothing to encode or decode, which on the loopback is the fastest way.
+  void AnswerFrame(const httplib::Request& req, httplib::Response& res) {
+    std::shared_ptr<const host::FrameRenderer> renderer;
+    int duration = 0;
+    int version = 0;
+    {
+      std::lock_guard lock(scene_mutex);
+      renderer = scene->renderer();
+      duration = scene->scene().comp.duration_frames;
+      version = scene->version();
+    }
+    const int frame = ParseInt(req, "frame", 0, 0, duration - 1);
+    const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
+    const std::string view = req.get_param_value("view").substr(0, 64);
+    std::string bytes;
+    int width = 0;
+    int height = 0;
+    double render_ms = 0;
+    const auto asked = std::chrono::steady_clock::now();
+    if (!renders->Run(view, [&] {
+          const auto start = std::chrono::steady_clock::now();
+          const host::Image image = renderer->RenderFrame(frame, resolution);
+          render_ms = Milliseconds(start);
+          width = image.width();
+          height = image.height();
+          bytes = RgbaBytes(image);
+        })) {
+      throw HttpError{409, "superseded by a newer request for this view"};
+    }
+    res.set_header("X-Frame-Width", std::to_string(width));
+    res.set_header("X-Frame-Height", std::to_string(height));
+    res.set_header("X-Scene-Version", std::to_string(version));
+    // What the request spent where, for the page's measurements.
+    char timing[96];
+    std::snprintf(timing, sizeof timing, "render;dur=%.2f, total;dur=%.2f", render_ms,
+                  Milliseconds(asked));
+    res.set_header("Server-Timing", timing);
+    res.body = std::move(bytes);
+    res.set_header("Content-Type", "application/octet-stream");
+  }
+
   void Routes() {
     server.set_payload_max_length(options.max_body);
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
@@ -375,46 +417,8 @@ struct PreviewServer::Impl {
                  res.set_content(state.dump(), "application/json");
                }));
 
-    // The frame as raw RGBA rows (straight alpha), sized in the headers:
-    // nothing to encode or decode, which on the loopback is the fastest way.
     server.Get("/api/frame", Guard([this](const httplib::Request& req, httplib::Response& res) {
-                 std::shared_ptr<const host::FrameRenderer> renderer;
-                 int duration = 0;
-                 int version = 0;
-                 {
-                   std::lock_guard lock(scene_mutex);
-                   renderer = scene->renderer();
-                   duration = scene->scene().comp.duration_frames;
-                   version = scene->version();
-                 }
-                 const int frame = ParseInt(req, "frame", 0, 0, duration - 1);
-                 const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
-                 const std::string view = req.get_param_value("view").substr(0, 64);
-                 std::string bytes;
-                 int width = 0;
-                 int height = 0;
-                 double render_ms = 0;
-                 const auto asked = std::chrono::steady_clock::now();
-                 if (!renders->Run(view, [&] {
-                       const auto start = std::chrono::steady_clock::now();
-                       const host::Image image = renderer->RenderFrame(frame, resolution);
-                       render_ms = Milliseconds(start);
-                       width = image.width();
-                       height = image.height();
-                       bytes = RgbaBytes(image);
-                     })) {
-                   throw HttpError{409, "superseded by a newer request for this view"};
-                 }
-                 res.set_header("X-Frame-Width", std::to_string(width));
-                 res.set_header("X-Frame-Height", std::to_string(height));
-                 res.set_header("X-Scene-Version", std::to_string(version));
-                 // What the request spent where, for the page's measurements.
-                 char timing[96];
-                 std::snprintf(timing, sizeof timing, "render;dur=%.2f, total;dur=%.2f", render_ms,
-                               Milliseconds(asked));
-                 res.set_header("Server-Timing", timing);
-                 res.body = std::move(bytes);
-                 res.set_header("Content-Type", "application/octet-stream");
+                 AnswerFrame(req, res);
                }));
 
     server.Get(
@@ -450,6 +454,9 @@ struct PreviewServer::Impl {
             scene->SetControl(body["name"].get<std::string>(), body["value"]);
             version = scene->version();
           }
+          // With a frame asked for, the answer is that frame: an edit and
+          // its picture in one round trip.
+          if (req.has_param("frame")) return AnswerFrame(req, res);
           res.set_content(json{{"version", version}}.dump(), "application/json");
         }));
 
@@ -461,6 +468,9 @@ struct PreviewServer::Impl {
                     scene->SetLayer(body);
                     version = scene->version();
                   }
+                  // With a frame asked for, the answer is that frame: an edit and
+                  // its picture in one round trip.
+                  if (req.has_param("frame")) return AnswerFrame(req, res);
                   res.set_content(json{{"version", version}}.dump(), "application/json");
                 }));
 
