@@ -85,7 +85,7 @@ function requestFrame() {
         .map((t) => t.trim().match(/^(\w+);dur=([\d.]+)/)).filter(Boolean)
         .map((m) => [m[1], Number(m[2])]));
       page.stats.last = {
-        render: server.render, server: server.total, headers: headers - asked,
+        edit: server.edit, render: server.render, server: server.total, headers: headers - asked,
         body: body - headers, draw: performance.now() - body,
       };
       page.drawnVersion = Math.max(page.drawnVersion, version);

@@ -320,7 +320,10 @@ struct PreviewServer::Impl {
 
   // The frame as raw RGBA rows (straight alpha), sized in the headers:
   // nothing to encode or decode, which on the loopback is the fastest way.
-  void AnswerFrame(const httplib::Request& req, httplib::Response& res) {
+  // `received` is when the request arrived (before its edit, if any).
+  void AnswerFrame(
+      const httplib::Request& req, httplib::Response& res,
+      std::chrono::steady_clock::time_point received = std::chrono::steady_clock::now()) {
     std::shared_ptr<const host::FrameRenderer> renderer;
     int duration = 0;
     int version = 0;
@@ -337,7 +340,7 @@ struct PreviewServer::Impl {
     int width = 0;
     int height = 0;
     double render_ms = 0;
-    const auto asked = std::chrono::steady_clock::now();
+    const double edit_ms = Milliseconds(received);
     if (!renders->Run(view, [&] {
           const auto start = std::chrono::steady_clock::now();
           const host::Image image = renderer->RenderFrame(frame, resolution);
@@ -353,8 +356,8 @@ struct PreviewServer::Impl {
     res.set_header("X-Scene-Version", std::to_string(version));
     // What the request spent where, for the page's measurements.
     char timing[96];
-    std::snprintf(timing, sizeof timing, "render;dur=%.2f, total;dur=%.2f", render_ms,
-                  Milliseconds(asked));
+    std::snprintf(timing, sizeof timing, "edit;dur=%.2f, render;dur=%.2f, total;dur=%.2f", edit_ms,
+                  render_ms, Milliseconds(received));
     res.set_header("Server-Timing", timing);
     res.body = std::move(bytes);
     res.set_header("Content-Type", "application/octet-stream");
@@ -444,6 +447,7 @@ struct PreviewServer::Impl {
 
     server.Post(
         "/api/control", Guard([this](const httplib::Request& req, httplib::Response& res) {
+          const auto received = std::chrono::steady_clock::now();
           const json body = ParseBody(req);
           if (!body.contains("name") || !body["name"].is_string() || !body.contains("value")) {
             throw HttpError{400, "expected {\"name\": control name, \"value\": value}"};
@@ -456,11 +460,12 @@ struct PreviewServer::Impl {
           }
           // With a frame asked for, the answer is that frame: an edit and
           // its picture in one round trip.
-          if (req.has_param("frame")) return AnswerFrame(req, res);
+          if (req.has_param("frame")) return AnswerFrame(req, res, received);
           res.set_content(json{{"version", version}}.dump(), "application/json");
         }));
 
     server.Post("/api/layer", Guard([this](const httplib::Request& req, httplib::Response& res) {
+                  const auto received = std::chrono::steady_clock::now();
                   const json body = ParseBody(req);
                   int version = 0;
                   {
@@ -470,7 +475,7 @@ struct PreviewServer::Impl {
                   }
                   // With a frame asked for, the answer is that frame: an edit and
                   // its picture in one round trip.
-                  if (req.has_param("frame")) return AnswerFrame(req, res);
+                  if (req.has_param("frame")) return AnswerFrame(req, res, received);
                   res.set_content(json{{"version", version}}.dump(), "application/json");
                 }));
 
