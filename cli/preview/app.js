@@ -88,6 +88,8 @@ function requestFrame() {
         edit: server.edit, render: server.render, server: server.total, headers: headers - asked,
         body: body - headers, draw: performance.now() - body,
       };
+      const findings = Number(res.headers.get('X-Host-Findings'));
+      if (findings !== page.state.findings) refreshFindings();
       page.drawnVersion = Math.max(page.drawnVersion, version);
       page.drawnFrame = frame;
       page.stats.frames += 1;
@@ -413,6 +415,24 @@ function showFindings() {
   $('error').textContent = s.error;
   $('violations').hidden = s.violations.length === 0;
   $('violation-list').replaceChildren(...s.violations.map((v) => el('li', { textContent: v })));
+}
+
+let refreshing = false;
+
+async function refreshFindings() {
+  if (refreshing) return;
+  refreshing = true;
+  try {
+    const res = await fetch('/api/state');
+    if (res.ok) {
+      const s = await res.json();
+      page.state.violations = s.violations;
+      page.state.findings = s.findings;
+      showFindings();
+    }
+  } finally {
+    refreshing = false;
+  }
 }
 
 async function loadState() {

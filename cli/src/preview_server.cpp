@@ -354,6 +354,9 @@ struct PreviewServer::Impl {
     res.set_header("X-Frame-Width", std::to_string(width));
     res.set_header("X-Frame-Height", std::to_string(height));
     res.set_header("X-Scene-Version", std::to_string(version));
+    // How many protocol findings the host has made, so that the page can
+    // fetch them when the number changes.
+    res.set_header("X-Host-Findings", std::to_string(renderer->Violations().size()));
     // What the request spent where, for the page's measurements.
     char timing[96];
     std::snprintf(timing, sizeof timing, "edit;dur=%.2f, render;dur=%.2f, total;dur=%.2f", edit_ms,
@@ -411,7 +414,8 @@ struct PreviewServer::Impl {
                    state = scene->Describe();
                    violations = scene->renderer()->Violations();
                  }
-                 if (violations.size() > 20) violations.resize(20);
+                 state["findings"] = violations.size();
+    if (violations.size() > 20) violations.resize(20);
                  state["violations"] = violations;
                  state["resolution"] = ResolutionName(options.resolution);
                  state["module"] = module->path().filename().string();
