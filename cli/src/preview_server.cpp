@@ -366,9 +366,109 @@ struct PreviewServer::Impl {
     res.set_header("Content-Type", "application/octet-stream");
   }
 
-  void Routes() {
+  using Request = httplib::Request;
+  using Response = httplib::Response;
+
+  void State(const Request&, Response& res) {
+    json state;
+    std::vector<std::string> violations;
+    {
+      std::lock_guard lock(scene_mutex);
+      state = scene->Describe();
+      violations = scene->renderer()->Violations();
+    }
+    state["findings"] = violations.size();
+    if (violations.size() > 20) violations.resize(20);
+    state["violations"] = violations;
+    state["resolution"] = ResolutionName(options.resolution);
+    state["module"] = module->path().filename().string();
+    state["export_folder"] = options.out_dir.string();
+    state["video"] = FindProgram("ffmpeg").has_value();
+    res.set_content(state.dump(), "application/json");
+  }
+
+  // Every piece's box on the frame, in delay order.
+  void Pieces(const Request& req, Response& res) {
+    host::Scene snapshot;
+    {
+      std::lock_guard lock(scene_mutex);
+      snapshot = scene->scene();
+    }
+    const int frame = ParseInt(req, "frame", 0, 0, snapshot.comp.duration_frames - 1);
+    const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
+    PiecesView view;
+    renders->Run("", [&] { view = ObservePieces(*module, snapshot, frame, resolution); });
+    const host::LayerTransform transform = host::TransformOf(snapshot.layer);
+    json pieces = json::array();
+    for (std::size_t k = 0; k < view.pieces.size(); ++k) {
+      pieces.push_back(
+          {{"order", k},
+           {"quad", PieceQuad(view.pieces[k], transform, frame, static_cast<int>(resolution))}});
+    }
+    res.set_content(json{{"frame", frame}, {"pieces", pieces}}.dump(), "application/json");
+  }
+
+  // A control or layer edit. With a frame asked for, the answer is that
+  // frame: an edit and its picture in one round trip.
+  void Edit(const Request& req, Response& res, bool control) {
+    const auto received = std::chrono::steady_clock::now();
+    const json body = ParseBody(req);
+    if (control &&
+        (!body.contains("name") || !body["name"].is_string() || !body.contains("value"))) {
+      throw HttpError{400, "expected {\"name\": control name, \"value\": value}"};
+    }
+    int version = 0;
+    {
+      std::lock_guard lock(scene_mutex);
+      if (control) {
+        scene->SetControl(body["name"].get<std::string>(), body["value"]);
+      } else {
+        scene->SetLayer(body);
+      }
+      version = scene->version();
+    }
+    if (req.has_param("frame")) return AnswerFrame(req, res, received);
+    res.set_content(json{{"version", version}}.dump(), "application/json");
+  }
+
+  void Save(const Request&, Response& res) {
+    {
+      std::lock_guard lock(scene_mutex);
+      scene->Save();
+    }
+    res.set_content(json{{"saved", options.scene.string()}}.dump(), "application/json");
+  }
+
+  void Export(const Request& req, Response& res) {
+    StartExport(req.body.empty() ? json::object() : ParseBody(req));
+    res.status = 202;
+    res.set_content(json{{"folder", options.out_dir.string()}}.dump(), "application/json");
+  }
+
+  // Server-sent events until the page goes away or the server stops.
+  void Events(const Request&, Response& res) {
+    auto seen = std::make_shared<std::optional<std::uint64_t>>();
+    res.set_chunked_content_provider(
+        "text/event-stream", [this, seen](std::size_t, httplib::DataSink& sink) {
+          if (!*seen) {
+            *seen = 0;
+            const std::string hello = ": connected\n\n";
+            if (!sink.write(hello.data(), hello.size())) return false;
+          }
+          const auto text = events.Next(**seen, std::chrono::milliseconds(500));
+          if (!text) {
+            sink.done();
+            return true;
+          }
+          // A comment now and then finds a page that went away.
+          const std::string out = text->empty() ? std::string(": \n\n") : *text;
+          return sink.write(out.data(), out.size());
+        });
+  }
+
+  void Refusals() {
     server.set_payload_max_length(options.max_body);
-    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    server.set_pre_routing_handler([this](const Request& req, Response& res) {
       if (auto why = Foreign(req)) {
         Refuse(res, 403, *why);
         return httplib::Server::HandlerResponse::Handled;
@@ -377,7 +477,7 @@ struct PreviewServer::Impl {
       res.set_header("X-Content-Type-Options", "nosniff");
       return httplib::Server::HandlerResponse::Unhandled;
     });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    server.set_error_handler([](const Request&, Response& res) {
       if (!res.body.empty()) return;
       const char* reason = res.status == 404   ? "no such page"
                            : res.status == 413 ? "the request is larger than this server reads"
@@ -385,145 +485,47 @@ struct PreviewServer::Impl {
                                                : "the request cannot be served";
       Refuse(res, res.status, reason);
     });
-    server.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr e) {
-          std::string what = "unexpected failure";
-          try {
-            std::rethrow_exception(e);
-          } catch (const std::exception& x) {
-            what = x.what();
-          } catch (...) {
-          }
-          Refuse(res, 500, what);
-        });
+    server.set_exception_handler([](const Request&, Response& res, std::exception_ptr e) {
+      std::string what = "unexpected failure";
+      try {
+        std::rethrow_exception(e);
+      } catch (const std::exception& x) {
+        what = x.what();
+      } catch (...) {
+      }
+      Refuse(res, 500, what);
+    });
+  }
 
+  void Routes() {
+    Refusals();
     for (std::size_t i = 0; i < kPreviewAssetCount; ++i) {
       const PreviewAsset& a = kPreviewAssets[i];
       const std::string path =
           std::string("/") + (std::string(a.name) == "index.html" ? "" : a.name);
-      server.Get(path, [&a](const httplib::Request&, httplib::Response& res) {
+      server.Get(path, [&a](const Request&, Response& res) {
         res.set_content(reinterpret_cast<const char*>(a.data), a.size, a.type);
       });
     }
-
-    server.Get("/api/state", Guard([this](const httplib::Request&, httplib::Response& res) {
-                 json state;
-                 std::vector<std::string> violations;
-                 {
-                   std::lock_guard lock(scene_mutex);
-                   state = scene->Describe();
-                   violations = scene->renderer()->Violations();
-                 }
-                 state["findings"] = violations.size();
-    if (violations.size() > 20) violations.resize(20);
-                 state["violations"] = violations;
-                 state["resolution"] = ResolutionName(options.resolution);
-                 state["module"] = module->path().filename().string();
-                 state["export_folder"] = options.out_dir.string();
-                 state["video"] = FindProgram("ffmpeg").has_value();
-                 res.set_content(state.dump(), "application/json");
-               }));
-
-    server.Get("/api/frame", Guard([this](const httplib::Request& req, httplib::Response& res) {
-                 AnswerFrame(req, res);
-               }));
-
-    server.Get(
-        "/api/pieces", Guard([this](const httplib::Request& req, httplib::Response& res) {
-          host::Scene snapshot;
-          {
-            std::lock_guard lock(scene_mutex);
-            snapshot = scene->scene();
-          }
-          const int frame = ParseInt(req, "frame", 0, 0, snapshot.comp.duration_frames - 1);
-          const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
-          PiecesView view;
-          renders->Run("", [&] { view = ObservePieces(*module, snapshot, frame, resolution); });
-          const host::LayerTransform transform = host::TransformOf(snapshot.layer);
-          json pieces = json::array();
-          for (std::size_t k = 0; k < view.pieces.size(); ++k) {
-            pieces.push_back({{"order", k},
-                              {"quad", PieceQuad(view.pieces[k], transform, frame,
-                                                 static_cast<int>(resolution))}});
-          }
-          res.set_content(json{{"frame", frame}, {"pieces", pieces}}.dump(), "application/json");
-        }));
-
-    server.Post(
-        "/api/control", Guard([this](const httplib::Request& req, httplib::Response& res) {
-          const auto received = std::chrono::steady_clock::now();
-          const json body = ParseBody(req);
-          if (!body.contains("name") || !body["name"].is_string() || !body.contains("value")) {
-            throw HttpError{400, "expected {\"name\": control name, \"value\": value}"};
-          }
-          int version = 0;
-          {
-            std::lock_guard lock(scene_mutex);
-            scene->SetControl(body["name"].get<std::string>(), body["value"]);
-            version = scene->version();
-          }
-          // With a frame asked for, the answer is that frame: an edit and
-          // its picture in one round trip.
-          if (req.has_param("frame")) return AnswerFrame(req, res, received);
-          res.set_content(json{{"version", version}}.dump(), "application/json");
-        }));
-
-    server.Post("/api/layer", Guard([this](const httplib::Request& req, httplib::Response& res) {
-                  const auto received = std::chrono::steady_clock::now();
-                  const json body = ParseBody(req);
-                  int version = 0;
-                  {
-                    std::lock_guard lock(scene_mutex);
-                    scene->SetLayer(body);
-                    version = scene->version();
-                  }
-                  // With a frame asked for, the answer is that frame: an edit and
-                  // its picture in one round trip.
-                  if (req.has_param("frame")) return AnswerFrame(req, res, received);
-                  res.set_content(json{{"version", version}}.dump(), "application/json");
-                }));
-
-    server.Post(
-        "/api/save", Guard([this](const httplib::Request&, httplib::Response& res) {
-          {
-            std::lock_guard lock(scene_mutex);
-            scene->Save();
-          }
-          res.set_content(json{{"saved", options.scene.string()}}.dump(), "application/json");
-        }));
-
-    server.Post(
-        "/api/export", Guard([this](const httplib::Request& req, httplib::Response& res) {
-          const json body = req.body.empty() ? json::object() : ParseBody(req);
-          StartExport(body);
-          res.status = 202;
-          res.set_content(json{{"folder", options.out_dir.string()}}.dump(), "application/json");
-        }));
-
-    server.Post("/api/export/cancel",
-                Guard([this](const httplib::Request&, httplib::Response& res) {
+    auto handle = [this](void (Impl::*method)(const Request&, Response&)) {
+      return Guard(
+          [this, method](const Request& req, Response& res) { (this->*method)(req, res); });
+    };
+    server.Get("/api/state", handle(&Impl::State));
+    server.Get("/api/frame",
+               Guard([this](const Request& req, Response& res) { AnswerFrame(req, res); }));
+    server.Get("/api/pieces", handle(&Impl::Pieces));
+    server.Post("/api/control",
+                Guard([this](const Request& req, Response& res) { Edit(req, res, true); }));
+    server.Post("/api/layer",
+                Guard([this](const Request& req, Response& res) { Edit(req, res, false); }));
+    server.Post("/api/save", handle(&Impl::Save));
+    server.Post("/api/export", handle(&Impl::Export));
+    server.Post("/api/export/cancel", Guard([this](const Request&, Response& res) {
                   export_stop = true;
                   res.set_content("{}", "application/json");
                 }));
-
-    server.Get("/api/events", [this](const httplib::Request&, httplib::Response& res) {
-      auto seen = std::make_shared<std::uint64_t>(0);
-      res.set_chunked_content_provider(
-          "text/event-stream", [this, seen](std::size_t, httplib::DataSink& sink) {
-            if (*seen == 0) {
-              const std::string hello = ": connected\n\n";
-              if (!sink.write(hello.data(), hello.size())) return false;
-            }
-            const auto text = events.Next(*seen, std::chrono::milliseconds(500));
-            if (!text) {
-              sink.done();
-              return true;
-            }
-            // A comment now and then finds a page that went away.
-            const std::string out = text->empty() ? std::string(": \n\n") : *text;
-            return sink.write(out.data(), out.size());
-          });
-    });
+    server.Get("/api/events", [this](const Request& req, Response& res) { Events(req, res); });
   }
 
   void StartExport(const json& body) {

@@ -217,12 +217,15 @@ def main():
     finally:
         if driver is not None:
             driver.quit()
+        # Ctrl-C stops the server cleanly.
         server.send_signal(signal.SIGINT)
         try:
-            server.wait(timeout=WAIT)
+            code = server.wait(timeout=WAIT)
         except subprocess.TimeoutExpired:
             server.kill()
             raise
+        rest = server.stdout.read()
+        assert code == 0 and "stopped" in rest, (code, rest)
 
 
 if __name__ == "__main__":
