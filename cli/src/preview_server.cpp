@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -270,24 +271,39 @@ struct PreviewServer::Impl {
     scene = std::make_unique<PreviewScene>(*module, options.scene);
   }
 
-  std::string Authority() const { return options.host + ":" + std::to_string(port); }
+  std::string Authority() const {
+    // A server on every address is reached on this machine by the loopback.
+    const bool any = options.host == "0.0.0.0" || options.host == "::";
+    return (any ? std::string("127.0.0.1") : options.host) + ":" + std::to_string(port);
+  }
 
-  // Host must name this server, and Origin (sent by browsers with any
-  // request a script makes elsewhere) must be this server's own.
+  // Host must name this server: DNS rebinding points a name the attacker owns
+  // at this address, so a name other than ours is refused. On every address
+  // (--host 0.0.0.0) any address given as numbers will do. Origin, which
+  // browsers send with any request a script makes, must be the page's own.
   std::optional<std::string> Foreign(const httplib::Request& req) const {
-    std::vector<std::string> names{Authority()};
-    if (options.host == "127.0.0.1" || options.host == "localhost") {
-      names = {"127.0.0.1:" + std::to_string(port), "localhost:" + std::to_string(port)};
-    }
+    const std::string suffix = ":" + std::to_string(port);
     const std::string host = req.get_header_value("Host");
-    if (std::find(names.begin(), names.end(), host) == names.end()) {
+    const bool ours_by_port = host.size() > suffix.size() &&
+                              host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0;
+    const std::string name = ours_by_port ? host.substr(0, host.size() - suffix.size()) : "";
+    bool known = false;
+    if (options.host == "0.0.0.0" || options.host == "::") {
+      known = name == "localhost" ||
+              (!name.empty() && name.find_first_not_of("0123456789.") == std::string::npos) ||
+              (name.size() > 2 && name.front() == '[' && name.back() == ']' &&
+               name.find_first_not_of("0123456789abcdefABCDEF:.", 1) == name.size() - 1);
+    } else if (options.host == "127.0.0.1" || options.host == "localhost") {
+      known = name == "127.0.0.1" || name == "localhost";
+    } else {
+      known = name == options.host;
+    }
+    if (!known) {
       return "Host \"" + host.substr(0, 80) + "\" is not this server's address " + Authority();
     }
-    if (req.has_header("Origin")) {
-      const std::string origin = req.get_header_value("Origin");
-      bool own = false;
-      for (const std::string& n : names) own = own || origin == "http://" + n;
-      if (!own) return "Origin \"" + origin.substr(0, 80) + "\" is not this server's page";
+    if (req.has_header("Origin") && req.get_header_value("Origin") != "http://" + host) {
+      return "Origin \"" + req.get_header_value("Origin").substr(0, 80) +
+             "\" is not this server's page";
     }
     return std::nullopt;
   }
@@ -612,6 +628,12 @@ int PreviewServer::Start() {
   // Answers are written as headers, then body: without this the body waits
   // for the client's delayed acknowledgement (40 ms on Linux).
   m.server.set_tcp_nodelay(true);
+  // The library's default also sets SO_REUSEPORT, with which a second server
+  // would share a port already in use instead of being refused it.
+  m.server.set_socket_options([](int sock) {
+    const int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   m.Routes();
   if (m.options.port == 0) {
     m.port = m.server.bind_to_any_port(m.options.host);

@@ -55,6 +55,7 @@ class PreviewServerTest : public ::testing::Test {
     options.poll_milliseconds = 50;
     server_ = std::make_unique<PreviewServer>(options);
     port_ = server_->Start();
+    options_ = options;
   }
   void TearDown() override { server_->Stop(); }
 
@@ -81,6 +82,7 @@ class PreviewServerTest : public ::testing::Test {
   fs::path dir_;
   fs::path scene_;
   std::unique_ptr<PreviewServer> server_;
+  PreviewOptions options_;
   int port_ = 0;
 };
 
@@ -138,8 +140,12 @@ TEST_F(PreviewServerTest, AnswersEveryEndpointAndRefusesBadRequestsWithAReason) 
        "not this server's page"},
       {"Origin on another port", "GET", "/api/state", "", {{"Origin", "http://127.0.0.1:1"}},
        403, "not this server's page"},
-      {"own Origin", "GET", "/api/state", "", {{"Origin", "http://localhost:" + port}}, 200,
+      {"own Origin", "GET", "/api/state", "", {{"Origin", "http://127.0.0.1:" + port}}, 200,
        "controls"},
+      {"the same server by another name", "GET", "/api/state", "",
+       {{"Host", "localhost:" + port}, {"Origin", "http://127.0.0.1:" + port}}, 403,
+       "not this server's page"},
+      {"no Host", "GET", "/api/state", "", {{"Host", ""}}, 403, "not this server's address"},
   };
   // clang-format on
 
@@ -172,6 +178,12 @@ TEST_F(PreviewServerTest, AnswersEveryEndpointAndRefusesBadRequestsWithAReason) 
   ASSERT_TRUE(frame && frame->status == 200);
   EXPECT_EQ(frame->get_header_value("X-Frame-Width"), "320");
   EXPECT_EQ(frame->body.size(), 320u * 180 * 4);
+
+  // A second server on the same port is refused instead of sharing it.
+  PreviewOptions again = options_;
+  again.port = port_;
+  PreviewServer second(again);
+  EXPECT_THROW(second.Start(), std::runtime_error);
 }
 
 TEST_F(PreviewServerTest, SavesOnlyWhatChangedAndAnInterruptedSaveLeavesTheOldFile) {
