@@ -14,7 +14,7 @@ const page = {
   drawnVersion: 0,      // the scene version of the frame on screen
   drawnFrame: -1,
   folded: new Map(),    // group name -> folded, kept across rebuilds
-  stats: { frames: 0, latencies: [] },
+  stats: { frames: 0, last: null }, // frames drawn since play started; the last one's timings
 };
 
 // ---- frames -----------------------------------------------------------
@@ -270,10 +270,6 @@ function el(tag, props = {}, ...children) {
   return e;
 }
 
-function decimals(c) {
-  return c.kind === 'slider' ? c.precision : 0;
-}
-
 // A number that can be typed or dragged sideways (Shift: ten times faster).
 function numberField(value, { min, max, precision, onChange }) {
   const input = el('input', { type: 'text', class: 'number', value: value.toFixed(precision) });
@@ -506,7 +502,7 @@ function listen() {
     const { version, error } = JSON.parse(ev.data);
     if (version !== page.state.version || error !== page.state.error) {
       await loadState();
-      requestFrame();
+      setFrame(page.frame); // the composition may have become shorter
     }
   });
   events.addEventListener('export', (ev) => showExport(JSON.parse(ev.data)));
