@@ -322,9 +322,7 @@ int Preview(const std::vector<std::string>& args) {
   options.module = ModulePath(a.module);
   options.resolution = cli::ParseResolution(a.resolution);
   options.out_dir = a.out;
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  return cli::RunPreview(options, g_stop);
+  return cli::RunPreview(options);
 }
 
 int Run(const std::vector<std::string>& args) {

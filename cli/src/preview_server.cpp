@@ -9,6 +9,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <functional>
@@ -674,9 +675,21 @@ void PreviewServer::Stop() {
 
 std::string PreviewServer::Url() const { return "http://" + impl_->Authority() + "/"; }
 
-int RunPreview(const PreviewOptions& options, const std::atomic<bool>& stop) {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+}  // namespace
+
+int RunPreview(const PreviewOptions& options) {
   PreviewServer server(options);
   server.Start();
+  // Ctrl-C and SIGTERM end the wait below; the server stops between requests.
+  g_interrupted = false;
+  std::signal(SIGINT, OnInterrupt);
+  std::signal(SIGTERM, OnInterrupt);
   const std::string url = server.Url();
   if (options.host != "127.0.0.1" && options.host != "localhost") {
     std::cerr << "warning: serving on " << options.host
@@ -699,7 +712,7 @@ int RunPreview(const PreviewOptions& options, const std::atomic<bool>& stop) {
       std::cerr << "warning: no browser opener (xdg-open) found; open " << url << "\n";
     }
   }
-  while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  while (!g_interrupted.load()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   server.Stop();
   std::cout << "stopped; " << options.scene.string() << " is as last saved" << std::endl;
   return 0;

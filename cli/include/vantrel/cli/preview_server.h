@@ -4,7 +4,6 @@
 #ifndef VANTREL_CLI_PREVIEW_SERVER_H
 #define VANTREL_CLI_PREVIEW_SERVER_H
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -46,10 +45,10 @@ class PreviewServer {
   std::unique_ptr<Impl> impl_;
 };
 
-// Serves until `stop` becomes true (the command sets it on SIGINT and
-// SIGTERM). Prints the address, and a warning when the host is not the
-// loopback address. Returns the command's exit code.
-int RunPreview(const PreviewOptions& options, const std::atomic<bool>& stop);
+// `vantrel preview`: serves until SIGINT or SIGTERM. Prints the address, and
+// a warning when the host is not the loopback address. Returns the command's
+// exit code. Throws as PreviewServer does.
+int RunPreview(const PreviewOptions& options);
 
 }  // namespace vantrel::cli
 
