@@ -510,8 +510,9 @@ function listen() {
 
 // ---- wiring -----------------------------------------------------------
 
+// Keys that a focused field or pop-up uses itself are left to it.
 function typing(target) {
-  return target.matches('textarea, input[type=text]:focus, input[type=number]');
+  return target.matches('textarea, select, input[type=text]:focus, input[type=number]');
 }
 
 function wire() {

@@ -36,6 +36,29 @@ void WriteText(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+TEST(SceneJson, IsWrittenAsPeopleWriteItInTheOrderRead) {
+  const struct {
+    const char* json;
+    const char* text;
+  } cases[] = {
+      {R"j({"b": 1, "a": [1, 2]})j", "{\"b\": 1, \"a\": [1, 2]}\n"},
+      {R"j({"z": {"keys": [{"frame": 0, "value": 10}, {"frame": 16, "value": 640}]}, "a": "x"})j",
+       "{\n  \"z\": {\n    \"keys\": [\n      {\"frame\": 0, \"value\": 10},\n      "
+       "{\"frame\": 16, \"value\": 640}\n    ]\n  },\n  \"a\": \"x\"\n}\n"},
+      {R"j({"effect": {"Delay (frames)": 2.5, "Opacity": {"keys": [{"frame": 0, "value": 0},
+         {"frame": 10, "value": 100}, {"frame": 20, "value": 50}]}}, "e": {}})j",
+       "{\n  \"effect\": {\n    \"Delay (frames)\": 2.5,\n    \"Opacity\": {\n      \"keys\": "
+       "[\n        {\"frame\": 0, \"value\": 0},\n        {\"frame\": 10, \"value\": 100},\n   "
+       "     {\"frame\": 20, \"value\": 50}\n      ]\n    }\n  },\n  \"e\": {}\n}\n"},
+  };
+  for (const auto& c : cases) {
+    const auto doc = nlohmann::ordered_json::parse(c.json);
+    const std::string text = FormatSceneJson(doc, 60);
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(nlohmann::ordered_json::parse(text), doc);
+  }
+}
+
 // A copy of the first example in a fresh folder, served on a free port.
 class PreviewServerTest : public ::testing::Test {
  protected:
