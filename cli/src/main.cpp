@@ -311,9 +311,13 @@ int Preview(const std::vector<std::string>& args) {
       options.host = value();
     } else if (arg == "--open") {
       options.open = true;
+    } else if (arg == "--module" || arg == "--resolution" || arg == "--out") {
+      rest.push_back(arg);
+      rest.push_back(value());
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw cli::UsageError("unknown option " + arg + " for preview");
     } else {
       rest.push_back(arg);
-      if (arg == "--module" || arg == "--resolution" || arg == "--out") rest.push_back(value());
     }
   }
   const Arguments a = ParseArguments(rest, true);
