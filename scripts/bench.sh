@@ -3,7 +3,7 @@
 # Release build with the benchmarks in build-bench/ (VANTREL_BUILD_DIR picks
 # another folder), builds them, prints the table of timings and the ratios of
 # the performance targets, then times `vantrel render` of 120 frames on one
-# core against all cores.
+# core against all cores, and measures the preview page in headless Chromium.
 # Extra arguments go to the benchmark executable, e.g. --benchmark_filter=Peer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,3 +26,10 @@ if ! cmake --build "$build" --target vantrel -- -j"$(nproc)"; then
   exit 1
 fi
 "$root/bench/render_scaling.sh" "$build/cli/vantrel"
+
+# The preview page in headless Chromium, where it is installed.
+if command -v chromium >/dev/null && [ -x /usr/bin/chromedriver ]; then
+  cmake --build "$build" --target vantrel_module -- -j"$(nproc)"
+  /usr/bin/python3 "$root/bench/preview_page.py" "$build/cli/vantrel" \
+    "$build/module/Vantrel_v1.3.so" "$root/examples/01-title-slide.json"
+fi

@@ -14,3 +14,4 @@ cmake --build "$build" --target vantrel vantrel_module
 
 "$build/cli/vantrel" render examples/01-title-slide.json --resolution half --out out/preview
 echo "contact sheet: out/preview/contact.png"
+echo "to change its controls live in the browser: $build/cli/vantrel preview examples/01-title-slide.json"

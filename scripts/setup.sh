@@ -10,6 +10,9 @@ packages=(
   # the scripts the tests and examples use.
   libfontconfig-dev libraqm-dev libcli11-dev
   fonts-noto-core fonts-wqy-microhei fonts-freefont-ttf
+  # `vantrel preview` serves its page with cpp-httplib; its browser test drives
+  # headless Chromium through Selenium.
+  libcpp-httplib-dev chromium chromium-driver python3-selenium
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
   ffmpeg
   # The sanitizer preset uses gcc's runtimes (with g++); the fuzz preset needs

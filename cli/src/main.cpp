@@ -18,11 +18,7 @@
 
 #include "vantrel/cli/controls.h"
 #include "vantrel/cli/pieces.h"
-#if __has_include("vantrel/cli/preview.h")
-#include "vantrel/cli/preview.h"
-#else
-#include "vantrel/cli/preview_options.h"
-#endif
+#include "vantrel/cli/preview_server.h"
 #include "vantrel/cli/render_job.h"
 #include "vantrel/cli/scene_file.h"
 #include "vantrel/cli/video.h"
@@ -52,12 +48,13 @@ commands:
   pieces SCENE     show how the effect cut one frame's text into pieces: each
                    piece's box, time, opacity and placement, and an image of
                    the boxes over the layer
+  preview SCENE    show the scene in the browser: scrub, play, change controls,
+                   save the scene and export its frames
   inspect MODULE   describe a module file: its property resource, its answers to
                    the set-up commands and the controls it declares
   fonts [PATTERN]  list the installed font families and their styles, all or
                    those matching a family name or fontconfig pattern
-  preview SCENE    serve a live preview of a scene to a browser
-  help             show this text; vantrel COMMAND --help shows a command's
+  help             show this text (vantrel COMMAND --help: one command's options)
 
 render options:
   --frames LIST        frames to render: 0-59, 12, 0,10,20 (default: all)
@@ -76,7 +73,11 @@ pieces options:
                        out/<scene name>-pieces-<frame>.png)
 
 preview options:
-  --port N, --host H, --resolution RES, --open (see vantrel preview --help)
+  --port N             the port to serve on (default: 8000; 0 picks a free one)
+  --resolution RES     the page's starting resolution (default: full)
+  --out DIR            where Export writes (default: out/<scene name>)
+  --host ADDRESS       serve on another address than 127.0.0.1 (with a warning)
+  --open               open the page in the browser
 
 common options:
   --module PATH        the module to load (default: $VANTREL_MODULE, else the
@@ -300,16 +301,6 @@ int Fonts(const Arguments& a) {
   return kExitOk;
 }
 
-int Preview(const cli::PreviewOptions& options) {
-#if __has_include("vantrel/cli/preview.h")
-  return cli::RunPreview(options);
-#else
-  (void)options;
-  std::cerr << "vantrel: preview is not available in this build\n";
-  return kExitFailed;
-#endif
-}
-
 // "abc" for an option that takes a whole number from min to max: the
 // message names what was expected and what was found.
 CLI::Validator WholeNumber(int min, int max, const std::string& what) {
@@ -413,17 +404,26 @@ int Run(const std::vector<std::string>& args) {
   fonts->add_option("PATTERN", a.positional,
                     "a family name or fontconfig pattern, e.g. \"Noto Sans\" or \":lang=he\"");
 
-  CLI::App* serve = module_command("preview", "serve a live preview of a scene to a browser");
+  CLI::App* serve = module_command(
+      "preview", "show the scene in the browser: scrub, play, change controls, save, export");
   serve->add_option("SCENE", a.positional, "the scene file")->type_name("");
-  serve->add_option("--port", preview.port, "the port to listen on (default: 8300)")
-      ->check(WholeNumber(1, 65535, "a port number"))
-      ->type_name("N");
-  serve->add_option("--host", preview.host, "the address to listen on (default: 127.0.0.1)")
-      ->type_name("H");
   serve
-      ->add_option("--resolution", preview.resolution,
-                   "full, half, third or quarter (default: half)")
+      ->add_option("--port", preview.port,
+                   "the port to serve on (default: 8000; 0 picks a free one)")
+      ->check(WholeNumber(0, 65535, "a port number"))
+      ->type_name("N");
+  serve
+      ->add_option("--host", preview.host,
+                   "serve on another address than 127.0.0.1 (with a warning)")
+      ->type_name("ADDRESS");
+  std::string preview_resolution = "full";
+  serve
+      ->add_option("--resolution", preview_resolution,
+                   "the page's starting resolution: full, half, third or quarter "
+                   "(default: full)")
       ->type_name("RES");
+  serve->add_option("--out", a.out, "where Export writes (default: out/<scene name>)")
+      ->type_name("DIR");
   serve->add_flag("--open", preview.open, "open the page in a browser");
 
   const std::string& command = args[0];
@@ -455,8 +455,10 @@ int Run(const std::vector<std::string>& args) {
   if (used == fonts) return Fonts(a);
   RequirePositional(a, 1, "one scene file: vantrel preview SCENE [options]");
   preview.scene = a.positional[0];
-  preview.module = a.module;
-  return Preview(preview);
+  preview.module = ModulePath(a.module);
+  preview.resolution = cli::ParseResolution(preview_resolution);
+  preview.out_dir = a.out;
+  return cli::RunPreview(preview);
 }
 
 }  // namespace

@@ -204,7 +204,7 @@ TEST(RenderCommand, RefusesBadCommandLinesWithUsageErrors) {
       {"pieces " + scene + " --jobs 2" + out, "vantrel: unknown option --jobs\n"},
       {"check " + scene + " " + scene, "vantrel: expected one scene file: vantrel check SCENE\n"},
       {"preview " + scene + " --port 99999",
-       "vantrel: --port: expected a port number from 1 to 65535; found \"99999\"\n"},
+       "vantrel: --port: expected a port number from 0 to 65535; found \"99999\"\n"},
   };
   for (const Case& c : cases) {
     const testing::CommandResult r = testing::RunVantrel(c.arguments);
