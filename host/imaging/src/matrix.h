@@ -20,6 +20,26 @@ inline Mat3 FromPF(const PF_FloatMatrix& f) {
   return r;
 }
 
+// a × b: a applied first, then b (row vectors).
+inline Mat3 Mul(const Mat3& a, const Mat3& b) {
+  Mat3 r;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j];
+    }
+  }
+  return r;
+}
+
+// a + (b − a) × t, element by element.
+inline Mat3 Lerp(const Mat3& a, const Mat3& b, double t) {
+  Mat3 r;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) r.m[i][j] = a.m[i][j] + (b.m[i][j] - a.m[i][j]) * t;
+  }
+  return r;
+}
+
 inline bool IsFinite(const Mat3& a) {
   for (const auto& row : a.m) {
     for (double v : row) {

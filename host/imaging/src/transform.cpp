@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "matrix.h"
+#include "motion_blur.h"
 #include "pixel_rows.h"
 #include "premultiplied_source.h"
 #include "transform_walk.h"
@@ -58,59 +59,35 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   const double hi_u = job.bilinear ? src.width + 0.5 : src.width;
   const double hi_v = job.bilinear ? src.height + 0.5 : src.height;
 
-  // Motion blur: how far the source's corners travel between the two
-  // placements, in destination pixels, sets the number of placements drawn.
-  int samples = 1;
+  // Motion blur: placements along the path between the two matrices, drawn
+  // one by one or as key placements smeared along the motion.
+  MotionBlurPlan plan;
   if (count == 2) {
-    double motion = 0;
-    Mat3 fwd[2] = {};
-    bool ok = true;
-    for (int i = 0; i < 2; ++i) {
-      if (src2dst) {
-        fwd[i] = given[i];
-      } else {
-        ok = ok && Invert(given[i], fwd[i]);
-      }
-      NormalizeAffine(fwd[i]);
-    }
-    const double us[2] = {0.0, static_cast<double>(src.width)};
-    const double vs[2] = {0.0, static_cast<double>(src.height)};
-    for (double u : us) {
-      for (double v : vs) {
-        double x0, y0, x1, y1;
-        if (!ok || !MapPoint(fwd[0], u, v, x0, y0) || !MapPoint(fwd[1], u, v, x1, y1)) {
-          ok = false;
-          break;
-        }
-        motion = std::max(motion, std::hypot(x1 - x0, y1 - y0));
-      }
-    }
-    samples = ok ? MotionBlurSampleCount(motion) : kMaxMotionBlurSamples;
+    plan = PlanMotionBlur(given, src2dst, src.width, src.height, job.xfer == PF_Xfer_COPY);
   }
+  if (!plan.smear) {
+    const int samples = plan.placements;
+    for (int k = 0; k < samples; ++k) {
+      Placement p;
+      // One sample: the last placement, the one at the frame's time.
+      const bool made = samples > 1 ? MakePlacement(Lerp(plan.from, plan.to, (k + 0.5) / samples),
+                                                    plan.src2dst, lo, hi_u, lo, hi_v, p)
+                                    : MakePlacement(given[1], src2dst, lo, hi_u, lo, hi_v, p);
+      // A placement whose matrix cannot be inverted draws nothing and still
+      // counts in the average.
+      if (made) job.placements.push_back(p);
+    }
+    if (job.placements.empty()) return PF_Err_NONE;
+    job.coverage_scale = 1.0f / samples;
 
-  for (int k = 0; k < samples; ++k) {
-    Mat3 m = given[1];  // one sample: the last placement, the one at the frame's time
-    if (samples > 1) {
-      const double t = static_cast<double>(k) / (samples - 1);
-      for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 3; ++c) {
-          m.m[r][c] = given[0].m[r][c] + (given[1].m[r][c] - given[0].m[r][c]) * t;
-        }
-      }
+    IRect box = job.placements[0].box;
+    for (const Placement& p : job.placements) {
+      box = {std::min(box.left, p.box.left), std::min(box.top, p.box.top),
+             std::max(box.right, p.box.right), std::max(box.bottom, p.box.bottom)};
     }
-    Placement p;
-    if (MakePlacement(m, src2dst, lo, hi_u, lo, hi_v, p)) job.placements.push_back(p);
+    job.box = Intersect(box, clip);
+    if (job.box.empty()) return PF_Err_NONE;
   }
-  if (job.placements.empty()) return PF_Err_NONE;
-  job.coverage_scale = 1.0f / samples;
-
-  IRect box = job.placements[0].box;
-  for (const Placement& p : job.placements) {
-    box = {std::min(box.left, p.box.left), std::min(box.top, p.box.top),
-           std::max(box.right, p.box.right), std::max(box.bottom, p.box.bottom)};
-  }
-  job.box = Intersect(box, clip);
-  if (job.box.empty()) return PF_Err_NONE;
 
   // The premultiplied copy's storage is kept per thread between calls,
   // unless it grew beyond kKeptPremulPixels.
@@ -124,6 +101,10 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
   // A transparent source changes nothing except where COPY replaces pixels.
   if (!premul.any_ink && job.xfer != PF_Xfer_COPY) return PF_Err_NONE;
   job.src = &premul;
+  if (plan.smear) {
+    DrawSmearedMotionBlur(job, plan, clip, field, dst);
+    return PF_Err_NONE;
+  }
   // Rows are independent: a large area is split into bands of rows drawn
   // by the shared pool, with the same result as one pass.
   const int32_t rows = job.box.height();
