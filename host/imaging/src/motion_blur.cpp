@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -43,6 +44,8 @@ constexpr double kMinSmearPx = 16;
 // as empty: the running sums leave float noise of about 1e-5 where the ink
 // ends, which would otherwise write colour into transparent pixels.
 constexpr float kEmptyAlpha = 1.0f / 512;
+// Rows of zeros kept above and below G.
+constexpr ptrdiff_t kPadRows = 2;
 
 // Destination motion of source point (u, v) from the affine matrix a to b.
 std::pair<double, double> Displacement(const Mat3& a, const Mat3& b, double u, double v) {
@@ -73,16 +76,16 @@ void SmearRow(Px* row, int32_t c0, int32_t c1, int32_t o0, int32_t o1, double le
   g.resize(static_cast<size_t>(n));
   prefix.resize(static_cast<size_t>(n));
   const Px zero{F4{0, 0, 0, 0}};
-  for (int32_t k = 0; k < n; ++k) {
-    const int32_t c = b0 + k;
-    g[static_cast<size_t>(k)] = c >= c0 && c < c1 ? row[c] : zero;
-  }
-  prefix[0] = zero;
-  for (int32_t k = 0; k + 1 < n; ++k) {
-    prefix[static_cast<size_t>(k) + 1].v =
-        prefix[static_cast<size_t>(k)].v +
-        (g[static_cast<size_t>(k)].v + g[static_cast<size_t>(k) + 1].v) * 0.5f;
-  }
+  // g is zero outside [ks, ke), and the prefix constant outside [ks, ke].
+  const int32_t ks = c0 - b0, ke = c1 - b0;
+  Px* gp = g.data();
+  Px* pp = prefix.data();
+  std::fill(gp, gp + ks, zero);
+  std::copy(row + c0, row + c1, gp + ks);
+  std::fill(gp + ke, gp + n, zero);
+  std::fill(pp, pp + ks + 1, zero);
+  for (int32_t k = ks; k < ke; ++k) pp[k + 1].v = pp[k].v + (gp[k].v + gp[k + 1].v) * 0.5f;
+  std::fill(pp + ke + 1, pp + n, pp[ke]);
   const Px* gs = g.data();
   const Px* p = prefix.data();
   for (int32_t i = o0; i < o1; ++i) {
@@ -90,6 +93,46 @@ void SmearRow(Px* row, int32_t c0, int32_t c1, int32_t o0, int32_t o1, double le
     const F4 upper = p[hn].v + gs[hn].v * h1 + gs[hn + 1].v * h2;
     const F4 lower = p[ln].v + gs[ln].v * l1 + gs[ln + 1].v * l2;
     row[i].v = (upper - lower) * inv_len;
+  }
+}
+
+// Source over destination, both straight alpha, for the n pixels d[0 .. n)
+// with the premultiplied samples s (0..255 per key, k scales them to
+// coverage): OverStraight's formula, four pixels per step with one division
+// for their four alphas. Destination pixel i is at first + i × stride bytes. A transparent
+// destination is the same formula with its share t = 0. Samples below kEmptyAlpha leave their pixel
+// as it was.
+void OverStraightRow(const Px* s, int32_t n, float k, PF_Pixel* first, ptrdiff_t stride) {
+  char* const base = reinterpret_cast<char*>(first);
+  auto d = [base, stride](int32_t i) -> PF_Pixel& {
+    return *reinterpret_cast<PF_Pixel*>(base + i * stride);
+  };
+  const F4 top{255.0f, 255.0f, 255.0f, 255.0f};
+  const F4 one{1, 1, 1, 1};
+  int32_t x = 0;
+  for (; x + 4 <= n; x += 4) {
+    const F4 s0 = s[x].v, s1 = s[x + 1].v, s2 = s[x + 2].v, s3 = s[x + 3].v;
+    const F4 alphas{s0[0], s1[0], s2[0], s3[0]};
+    const I4 inked = alphas >= kEmptyAlpha;
+    if (!(inked[0] | inked[1] | inked[2] | inked[3])) continue;
+    const F4 d0 = LoadPixel(d(x)), d1 = LoadPixel(d(x + 1)), d2 = LoadPixel(d(x + 2)),
+             d3 = LoadPixel(d(x + 3));
+    const F4 as = alphas * k;
+    const F4 da{d0[0], d1[0], d2[0], d3[0]};
+    const F4 t = da * (1.0f / 255.0f) * (one - as);
+    const F4 ao = as + t;
+    const F4 inv = one / (inked ? ao : one);
+    const F4 cs = inv * (k * 255.0f), cd = t * inv, ao255 = ao * 255.0f;
+    const F4 ss[4] = {s0, s1, s2, s3}, ds[4] = {d0, d1, d2, d3};
+    for (int i = 0; i < 4; ++i) {
+      if (!inked[i]) continue;
+      F4 out = ss[i] * cs[i] + ds[i] * cd[i];
+      out[0] = ao255[i];
+      StorePixel(out < top ? out : top, d(x + i));
+    }
+  }
+  for (; x < n; ++x) {
+    if (s[x].v[0] >= kEmptyAlpha) OverStraight(s[x].v, k, d(x));
   }
 }
 
@@ -229,7 +272,9 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
   g.box = gb;
   const int32_t gw = gb.width(), gh = gb.height();
 
-  // G's samples, kept per thread between calls like the premultiplied copy.
+  // G's samples, kept per thread between calls like the premultiplied copy,
+  // with kPadRows rows of zeros above and below so that reading the two rows
+  // around a destination pixel needs no test.
   thread_local std::vector<Px> store, scratch_g, scratch_prefix;
   struct Trim {
     ~Trim() {
@@ -238,14 +283,17 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
       }
     }
   } trim;
-  const size_t area = static_cast<size_t>(gw) * static_cast<size_t>(gh);
+  const size_t stride = static_cast<size_t>(gw);
+  const size_t area = stride * static_cast<size_t>(gh + 2 * kPadRows);
   if (store.size() < area) store.resize(area);
-  // Per row of G, the columns [first, last) that hold samples; the others
-  // are zero and are neither written nor read.
-  std::vector<std::pair<int32_t, int32_t>> extent(static_cast<size_t>(gh), {0, 0});
+  const Px zero{F4{0, 0, 0, 0}};
+  Px* const rows0 = store.data() + kPadRows * stride;  // row 0 of G
+  std::fill(store.data(), rows0, zero);
+  std::fill(rows0 + static_cast<size_t>(gh) * stride, store.data() + area, zero);
   std::vector<std::pair<int32_t, int32_t>> spans(g.placements.size());
   for (int32_t r = 0; r < gh; ++r) {
     const int32_t j = gb.top + r;
+    Px* row = rows0 + static_cast<size_t>(r) * stride;
     int32_t x0 = gb.right, x1 = gb.left;
     for (size_t i = 0; i < g.placements.size(); ++i) {
       spans[i] = RowSpan(g, g.placements[i], j);
@@ -254,9 +302,11 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
         x1 = std::max(x1, spans[i].second);
       }
     }
-    if (x1 <= x0) continue;
-    Px* row = &store[static_cast<size_t>(r) * static_cast<size_t>(gw)];
-    std::fill(row + (x0 - gb.left), row + (x1 - gb.left), Px{F4{0, 0, 0, 0}});
+    if (x1 <= x0) {
+      std::fill(row, row + gw, zero);
+      continue;
+    }
+    std::fill(row + (x0 - gb.left), row + (x1 - gb.left), zero);
     Px* shifted = row - gb.left;
     for (size_t i = 0; i < g.placements.size(); ++i) {
       if (spans[i].first >= spans[i].second) continue;
@@ -264,11 +314,12 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
                  [shifted](int32_t x, F4 sample) { shifted[x].v += sample; });
     }
     // The smear: samples reach len / 2 and the interpolation one more on
-    // either side.
+    // either side; the rest of the row is zero.
     const int32_t c0 = x0 - gb.left, c1 = x1 - gb.left;
     const int32_t o0 = std::max(0, c0 - reach), o1 = std::min(gw, c1 + reach);
     SmearRow(row, c0, c1, o0, o1, len, scratch_g, scratch_prefix);
-    extent[static_cast<size_t>(r)] = {o0, o1};
+    std::fill(row, row + o0, zero);
+    std::fill(row + o1, row + gw, zero);
   }
 
   // Back into the destination: each pixel between two rows of G.
@@ -294,19 +345,46 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
   TransformJob c = job;
   c.box = box;
   c.coverage_scale = 1.0f / static_cast<float>(plan.keys);
+  const float k = c.coverage_scale * c.opacity / 255.0f;
+  // Source over straight alpha (every piece) is composited as each pixel is
+  // read back; the other modes through an accumulation row.
+  const bool direct = job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
   std::vector<Px> acc(static_cast<size_t>(box.width()));
-  // Sample of G at column i, row r (relative to gb), zero where it holds none.
-  auto at = [&](int32_t r, int32_t i) -> F4 {
-    if (static_cast<uint32_t>(r) >= static_cast<uint32_t>(gh)) return F4{0, 0, 0, 0};
-    const auto [e0, e1] = extent[static_cast<size_t>(r)];
-    if (i < e0 || i >= e1) return F4{0, 0, 0, 0};
-    return store[static_cast<size_t>(r) * static_cast<size_t>(gw) + static_cast<size_t>(i)].v;
-  };
+  const ptrdiff_t step = static_cast<ptrdiff_t>(stride);
+  if (direct && !transposed) {
+    // Column by column: down a column of the destination, j = y − slope × x
+    // keeps its fraction and meets the next row of G at every pixel, so a
+    // column of G is read in order and the destination's lines of a few
+    // columns stay in the cache.
+    const int32_t every = field == PF_Field_FRAME ? 1 : 2;
+    std::vector<Px> column(static_cast<size_t>(box.height()));
+    for (int32_t x = box.left; x < box.right; ++x) {
+      const double q = std::floor(-slope * x);
+      const float f = static_cast<float>(-slope * x - q);
+      // Row r = y + q − gb.top of G and the next, r within [−1, gh − 1].
+      const int64_t shift = static_cast<int64_t>(q) - gb.top;
+      int64_t y0 = std::max<int64_t>(box.top, -1 - shift);
+      const int64_t y1 = std::min<int64_t>(box.bottom, gh - shift);
+      if (field == PF_Field_UPPER && y0 % 2 != 0) ++y0;  // even rows only
+      if (field == PF_Field_LOWER && y0 % 2 == 0) ++y0;  // odd rows only
+      if (y0 >= y1) continue;
+      const Px* at = rows0 + (y0 + shift) * step + (x - gb.left);
+      int32_t n = 0;
+      for (int64_t y = y0; y < y1; y += every, at += every * step) {
+        column[static_cast<size_t>(n++)].v = at[0].v * (1 - f) + at[step].v * f;
+      }
+      OverStraightRow(column.data(), n, k, RowOf(dst, static_cast<int32_t>(y0)) + x,
+                      static_cast<ptrdiff_t>(dst.rowbytes) * every);
+    }
+    return;
+  }
   for (int32_t y = box.top; y < box.bottom; ++y) {
     if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
       continue;
     }
-    // The columns whose row of G lies within G (a slight over-estimate).
+    // The columns x whose pair of rows of G, floor(j) − gb.top and the next,
+    // lie within the padded rows: gb.top − 1 <= j < gb.bottom, where j is
+    // y − slope × x, or x − slope × y for a mostly vertical motion.
     double lo_x, hi_x;
     if (transposed) {
       if (y < gb.left || y >= gb.right) continue;
@@ -317,29 +395,59 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
       lo_x = box.left;
       hi_x = box.right;
     } else {
-      // gb.top − 1 <= y − slope × x < gb.bottom
       const double e0 = (y - gb.bottom) / slope, e1 = (y - gb.top + 1) / slope;
       lo_x = std::min(e0, e1);
       hi_x = std::max(e0, e1);
     }
-    const int32_t x_begin = std::max(box.left, ClampToInt(std::floor(lo_x)) - 1);
-    const int32_t x_end = std::min(box.right, ClampToInt(std::ceil(hi_x)) + 2);
-    int32_t first = box.right, last = box.left;
-    for (int32_t x = x_begin; x < x_end; ++x) {
-      const double jf = transposed ? x - slope * y : y - slope * x;
-      const double j0 = std::floor(jf);
-      const float f = static_cast<float>(jf - j0);
-      const int32_t r = static_cast<int32_t>(j0) - gb.top;
-      const int32_t i = (transposed ? y : x) - gb.left;
-      F4 v = at(r, i) * (1 - f) + at(r + 1, i) * f;
-      if (!(v[0] >= kEmptyAlpha)) v = F4{0, 0, 0, 0};
-      acc[static_cast<size_t>(x - box.left)].v = v;
-      if (v[0] > 0) {
+    const int32_t x_begin = std::max(box.left, ClampToInt(std::floor(lo_x)));
+    const int32_t x_end = std::min(box.right, ClampToInt(std::ceil(hi_x)) + 1);
+    if (x_begin >= x_end) continue;
+    // The samples of [first, last) go to acc, then to the composite.
+    int32_t first = x_begin, last = x_begin;
+    // One pixel: G's rows r and r + 1 at `at` and `at + step`, weights 1 − f, f.
+    auto pixel = [&](int32_t x, const Px* at, float f) {
+      acc[static_cast<size_t>(x - box.left)].v = at[0].v * (1 - f) + at[step].v * f;
+    };
+    if (transposed) {
+      // Along the row, j = x − slope × y: the same fraction, one row of G per pixel.
+      const double q = std::floor(-slope * y);
+      const float f = static_cast<float>(-slope * y - q);
+      const int64_t r0 = static_cast<int64_t>(q) + x_begin - gb.top;
+      const int64_t lo = std::max<int64_t>(0, -1 - r0),
+                    hi = std::min<int64_t>(x_end - x_begin, gh - r0);
+      if (lo >= hi) continue;
+      first = x_begin + static_cast<int32_t>(lo);
+      last = x_begin + static_cast<int32_t>(hi);
+      const Px* at = rows0 + (r0 + lo) * step + (y - gb.left);
+      for (int32_t x = first; x < last; ++x, at += step) pixel(x, at, f);
+    } else {
+      first = x_end;
+      for (int32_t x = x_begin; x < x_end; ++x) {
+        const double j = y - slope * x;
+        const double j0 = std::floor(j);
+        const int64_t r = static_cast<int64_t>(j0) - gb.top;
+        if (r < -1 || r >= gh) {
+          acc[static_cast<size_t>(x - box.left)] = zero;
+          continue;
+        }
         first = std::min(first, x);
         last = x + 1;
+        pixel(x, rows0 + r * step + (x - gb.left), static_cast<float>(j - j0));
       }
+      if (first >= last) continue;
     }
-    if (first < last) CompositeRow(c, y, first, last, acc.data(), nullptr, dst);
+    if (direct) {
+      OverStraightRow(acc.data() + (first - box.left), last - first, k, RowOf(dst, y) + first,
+                      sizeof(PF_Pixel));
+    } else {
+      // CompositeRow takes every sample above zero: the float noise of the
+      // running sums is dropped first.
+      for (int32_t x = first; x < last; ++x) {
+        Px& a = acc[static_cast<size_t>(x - box.left)];
+        if (!(a.v[0] >= kEmptyAlpha)) a = zero;
+      }
+      CompositeRow(c, y, first, last, acc.data(), nullptr, dst);
+    }
   }
 }
 
