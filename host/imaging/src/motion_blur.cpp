@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -53,12 +54,14 @@ std::pair<double, double> Displacement(const Mat3& a, const Mat3& b, double u, d
           u * (b.m[0][1] - a.m[0][1]) + v * (b.m[1][1] - a.m[1][1]) + (b.m[2][1] - a.m[2][1])};
 }
 
-// Box-filters `n` samples of G over a length `len` centred on each sample:
+// Box-filters a row of G over a length `len` centred on each sample:
 // H[i] = (1 / len) ∫ g(i + s) ds for s in [−len / 2, len / 2], where g is
-// the linear interpolation of the samples (zero outside [c0, c1)). Writes
-// H over [o0, o1) into `row`, reading g from a copy. The integral is exact
-// for the interpolated samples: F(X) = ∫ g up to X is the prefix sum of the
-// trapezoids up to floor(X) plus the part of the next one.
+// the linear interpolation of the row's samples, zero outside [c0, c1).
+// Writes H over [o0, o1) into `row`. The integral is exact for the
+// interpolated samples: with P[m] = ∫ g up to m (a prefix sum of
+// trapezoids), F(m + f) = ∫ g up to m + f is P[m] + g[m] (f − f²/2) +
+// g[m + 1] f²/2; F is 0 below c0 − 1 and the whole sum from c1 on, so only
+// [c0 − 2, c1 + 1] is kept.
 void SmearRow(Px* row, int32_t c0, int32_t c1, int32_t o0, int32_t o1, double len,
               std::vector<Px>& g, std::vector<Px>& prefix) {
   const double half = len / 2;
@@ -67,41 +70,60 @@ void SmearRow(Px* row, int32_t c0, int32_t c1, int32_t o0, int32_t o1, double le
   // i + len/2 = (i + hi_off) + hf; i − len/2 = (i + lo_off) + lf.
   const int32_t hi_off = na, lo_off = fa > 0 ? -na - 1 : -na;
   const float hf = static_cast<float>(fa), lf = fa > 0 ? static_cast<float>(1 - fa) : 0.0f;
-  const float h1 = hf - hf * hf / 2, h2 = hf * hf / 2;
-  const float l1 = lf - lf * lf / 2, l2 = lf * lf / 2;
+  const F4 h1 = F4{1, 1, 1, 1} * (hf - hf * hf / 2), h2 = F4{1, 1, 1, 1} * (hf * hf / 2);
+  const F4 l1 = F4{1, 1, 1, 1} * (lf - lf * lf / 2), l2 = F4{1, 1, 1, 1} * (lf * lf / 2);
   const float inv_len = static_cast<float>(1 / len);
 
-  const int32_t b0 = o0 + lo_off - 1;  // g[b0] is zero: the prefix starts there
-  const int32_t n = o1 + na + 2 - b0;
+  const int32_t b0 = c0 - 2, n = c1 + 2 - b0;  // entries for m in [c0 − 2, c1 + 1]
   g.resize(static_cast<size_t>(n));
   prefix.resize(static_cast<size_t>(n));
   const Px zero{F4{0, 0, 0, 0}};
-  // g is zero outside [ks, ke), and the prefix constant outside [ks, ke].
-  const int32_t ks = c0 - b0, ke = c1 - b0;
   Px* gp = g.data();
   Px* pp = prefix.data();
-  std::fill(gp, gp + ks, zero);
-  std::copy(row + c0, row + c1, gp + ks);
-  std::fill(gp + ke, gp + n, zero);
-  std::fill(pp, pp + ks + 1, zero);
-  for (int32_t k = ks; k < ke; ++k) pp[k + 1].v = pp[k].v + (gp[k].v + gp[k + 1].v) * 0.5f;
-  std::fill(pp + ke + 1, pp + n, pp[ke]);
-  const Px* gs = g.data();
-  const Px* p = prefix.data();
-  for (int32_t i = o0; i < o1; ++i) {
-    const int32_t hn = i + hi_off - b0, ln = i + lo_off - b0;
-    const F4 upper = p[hn].v + gs[hn].v * h1 + gs[hn + 1].v * h2;
-    const F4 lower = p[ln].v + gs[ln].v * l1 + gs[ln + 1].v * l2;
-    row[i].v = (upper - lower) * inv_len;
+  gp[0] = gp[1] = zero;
+  std::copy(row + c0, row + c1, gp + 2);
+  gp[n - 2] = gp[n - 1] = zero;
+  pp[0] = pp[1] = zero;
+  for (int32_t k = 1; k + 1 < n; ++k) pp[k + 1].v = pp[k].v + (gp[k].v + gp[k + 1].v) * 0.5f;
+  // F(m + f) is 0 for m < 0 and the whole sum for m >= last (m = c1).
+  const int32_t last = n - 2;
+  const F4 total = pp[last].v;
+  auto upper = [&](int32_t m) { return pp[m].v + gp[m].v * h1 + gp[m + 1].v * h2; };
+  auto lower = [&](int32_t m) { return pp[m].v + gp[m].v * l1 + gp[m + 1].v * l2; };
+  // H over [a, b) ∩ [o0, o1), the upper end of the window at m = i + hi_off −
+  // b0 being below the row (0), within it or past it (the whole sum), and
+  // the lower end likewise.
+  enum Where { kBelow, kWithin, kPast };
+  auto run = [&](int32_t a, int32_t b, Where up, Where lo) {
+    a = std::max(a, o0);
+    b = std::min(b, o1);
+    for (int32_t i = a; i < b; ++i) {
+      const int32_t hn = i + hi_off - b0, ln = i + lo_off - b0;
+      const F4 u = up == kBelow ? F4{0, 0, 0, 0} : up == kPast ? total : upper(hn);
+      const F4 l = lo == kBelow ? F4{0, 0, 0, 0} : lo == kPast ? total : lower(ln);
+      row[i].v = (u - l) * inv_len;
+    }
+  };
+  const int32_t ih0 = b0 - hi_off, ih1 = b0 + last - hi_off;  // hn = 0, hn = last
+  const int32_t il0 = b0 - lo_off, il1 = b0 + last - lo_off;  // ln = 0, ln = last
+  run(o0, ih0, kBelow, kBelow);
+  if (ih1 <= il0) {  // the window is longer than the row's samples
+    run(ih0, ih1, kWithin, kBelow);
+    run(ih1, il0, kPast, kBelow);
+  } else {
+    run(ih0, il0, kWithin, kBelow);
+    run(il0, ih1, kWithin, kWithin);
   }
+  run(std::max(ih1, il0), il1, kPast, kWithin);
+  run(il1, o1, kPast, kPast);
 }
 
 // Source over destination, both straight alpha, for the n pixels d[0 .. n)
 // with the premultiplied samples s (0..255 per key, k scales them to
 // coverage): OverStraight's formula, four pixels per step with one division
-// for their four alphas. Destination pixel i is at first + i × stride bytes. A transparent
-// destination is the same formula with its share t = 0. Samples below kEmptyAlpha leave their pixel
-// as it was.
+// for their four alphas; a transparent destination is the same formula with
+// its share t = 0. Destination pixel i is at first + i × stride bytes.
+// Samples below kEmptyAlpha leave their pixel as it was.
 void OverStraightRow(const Px* s, int32_t n, float k, PF_Pixel* first, ptrdiff_t stride) {
   char* const base = reinterpret_cast<char*>(first);
   auto d = [base, stride](int32_t i) -> PF_Pixel& {
@@ -135,6 +157,95 @@ void OverStraightRow(const Px* s, int32_t n, float k, PF_Pixel* first, ptrdiff_t
     if (s[x].v[0] >= kEmptyAlpha) OverStraight(s[x].v, k, d(x));
   }
 }
+
+#if defined(VANTREL_IMAGING_AVX2)
+// Samples a and b, one per half of a vector.
+__attribute__((target("avx2"))) inline __m256 LoadTwo(const Px* a, const Px* b) {
+  return _mm256_insertf128_ps(
+      _mm256_castps128_ps256(_mm_load_ps(reinterpret_cast<const float*>(a))),
+      _mm_load_ps(reinterpret_cast<const float*>(b)), 1);
+}
+
+// What SmearOverStraightAvx2 keeps in registers.
+struct SmearComposite {
+  const Px* g;
+  ptrdiff_t g_step, g_next;
+  char* base;
+  ptrdiff_t stride;
+  __m256 wf, w1, kk, k255, one, two, c255, inv255, half, empty;
+};
+
+// Pixels i and i + 1 of SmearOverStraightAvx2 (pixel i twice when `both` is
+// false).
+__attribute__((target("avx2"), always_inline)) inline void SmearTwo(const SmearComposite& c,
+                                                                    int32_t i, bool both) {
+  const Px* a = c.g + i * c.g_step;
+  const Px* b = both ? a + c.g_step : a;
+  const __m256 sv = _mm256_add_ps(_mm256_mul_ps(LoadTwo(a, b), c.w1),
+                                  _mm256_mul_ps(LoadTwo(a + c.g_next, b + c.g_next), c.wf));
+  const __m256 alpha = _mm256_shuffle_ps(sv, sv, 0);
+  const int inked = _mm256_movemask_ps(_mm256_cmp_ps(alpha, c.empty, _CMP_GE_OQ));
+  if ((inked & 0x11) == 0) return;
+  PF_Pixel* p0 = reinterpret_cast<PF_Pixel*>(c.base + i * c.stride);
+  PF_Pixel* p1 = both ? reinterpret_cast<PF_Pixel*>(c.base + (i + 1) * c.stride) : p0;
+  uint32_t w0, w1;
+  std::memcpy(&w0, p0, 4);
+  std::memcpy(&w1, p1, 4);
+  const __m128i old = _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(w0)),
+                                         _mm_cvtsi32_si128(static_cast<int>(w1)));
+  const __m256 dv = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(old));
+  const __m256 da = _mm256_shuffle_ps(dv, dv, 0);
+  const __m256 as = _mm256_mul_ps(alpha, c.kk);
+  const __m256 t = _mm256_mul_ps(_mm256_mul_ps(da, c.inv255), _mm256_sub_ps(c.one, as));
+  const __m256 ao = _mm256_add_ps(as, t);
+  const __m256 safe = _mm256_max_ps(ao, c.empty);
+  __m256 inv = _mm256_rcp_ps(safe);
+  inv = _mm256_mul_ps(inv, _mm256_sub_ps(c.two, _mm256_mul_ps(safe, inv)));  // Newton step
+  __m256 out = _mm256_add_ps(_mm256_mul_ps(sv, _mm256_mul_ps(inv, c.k255)),
+                             _mm256_mul_ps(dv, _mm256_mul_ps(t, inv)));
+  out = _mm256_blend_ps(out, _mm256_mul_ps(ao, c.c255), 0x11);
+  out = _mm256_min_ps(_mm256_max_ps(out, _mm256_setzero_ps()), c.c255);
+  const __m256i ints = _mm256_cvttps_epi32(_mm256_add_ps(out, c.half));
+  const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(ints, ints), ints);
+  const uint32_t r0 = (inked & 0x01) ? static_cast<uint32_t>(_mm256_extract_epi32(words, 0)) : w0;
+  const uint32_t r1 = (inked & 0x10) ? static_cast<uint32_t>(_mm256_extract_epi32(words, 4)) : w1;
+  std::memcpy(p1, &r1, 4);  // p0 last: for one pixel p1 is p0
+  std::memcpy(p0, &r0, 4);
+}
+
+// The smear read back and composited over straight alpha for n destination
+// pixels, two per AVX2 vector: pixel i is at first + i × stride bytes, and
+// its sample lies between the rows of G at g + i × g_step and the next one
+// (g_next pixels further), with weights 1 − f and f. The composite is
+// OverStraight's formula with the division by the result's alpha taken as
+// a refined reciprocal (within a few units of the float's last place).
+__attribute__((target("avx2"))) void SmearOverStraightAvx2(const Px* g, ptrdiff_t g_step,
+                                                           ptrdiff_t g_next, float f, int32_t n,
+                                                           float k, PF_Pixel* first,
+                                                           ptrdiff_t stride) {
+  const SmearComposite c{g,
+                         g_step,
+                         g_next,
+                         reinterpret_cast<char*>(first),
+                         stride,
+                         _mm256_set1_ps(f),
+                         _mm256_set1_ps(1 - f),
+                         _mm256_set1_ps(k),
+                         _mm256_set1_ps(k * 255.0f),
+                         _mm256_set1_ps(1.0f),
+                         _mm256_set1_ps(2.0f),
+                         _mm256_set1_ps(255.0f),
+                         _mm256_set1_ps(1.0f / 255.0f),
+                         _mm256_set1_ps(0.5f),
+                         _mm256_set1_ps(kEmptyAlpha)};
+  int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    SmearTwo(c, i, true);
+    SmearTwo(c, i + 2, true);
+  }
+  for (; i < n; i += 2) SmearTwo(c, i, i + 1 < n);
+}
+#endif
 
 }  // namespace
 
@@ -351,6 +462,9 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
   const bool direct = job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
   std::vector<Px> acc(static_cast<size_t>(box.width()));
   const ptrdiff_t step = static_cast<ptrdiff_t>(stride);
+#if defined(VANTREL_IMAGING_AVX2)
+  const bool avx2 = HaveAvx2();
+#endif
   if (direct && !transposed) {
     // Column by column: down a column of the destination, j = y − slope × x
     // keeps its fraction and meets the next row of G at every pixel, so a
@@ -369,6 +483,14 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
       if (field == PF_Field_LOWER && y0 % 2 == 0) ++y0;  // odd rows only
       if (y0 >= y1) continue;
       const Px* at = rows0 + (y0 + shift) * step + (x - gb.left);
+#if defined(VANTREL_IMAGING_AVX2)
+      if (avx2) {
+        SmearOverStraightAvx2(
+            at, every * step, step, f, static_cast<int32_t>((y1 - y0 + every - 1) / every), k,
+            RowOf(dst, static_cast<int32_t>(y0)) + x, static_cast<ptrdiff_t>(dst.rowbytes) * every);
+        continue;
+      }
+#endif
       int32_t n = 0;
       for (int64_t y = y0; y < y1; y += every, at += every * step) {
         column[static_cast<size_t>(n++)].v = at[0].v * (1 - f) + at[step].v * f;
@@ -419,6 +541,13 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
       first = x_begin + static_cast<int32_t>(lo);
       last = x_begin + static_cast<int32_t>(hi);
       const Px* at = rows0 + (r0 + lo) * step + (y - gb.left);
+#if defined(VANTREL_IMAGING_AVX2)
+      if (direct && avx2) {
+        SmearOverStraightAvx2(at, step, step, f, last - first, k, RowOf(dst, y) + first,
+                              sizeof(PF_Pixel));
+        continue;
+      }
+#endif
       for (int32_t x = first; x < last; ++x, at += step) pixel(x, at, f);
     } else {
       first = x_end;
