@@ -412,6 +412,9 @@ TEST(Transform, LargeAreasGiveTheSameBytesAsBandsDrawnOneByOne) {
       {turned, turned, false, PF_Quality_HI, PF_Xfer_BEHIND},
       {Mul(straight, Translate(-9, 4)), straight, true, PF_Quality_HI, PF_Xfer_IN_FRONT},
       {turned, turned, false, PF_Quality_HI, PF_Xfer_COPY},
+      // Long blurs, drawn smeared: mostly across and mostly down.
+      {Mul(straight, Translate(-150, 40)), straight, true, PF_Quality_HI, PF_Xfer_IN_FRONT},
+      {Mul(turned, Translate(-30, -170)), turned, true, PF_Quality_HI, PF_Xfer_BEHIND},
   };
   Image before(640, 480);
   testing::RandomFill(before, rng);

@@ -45,6 +45,8 @@ constexpr double kMinSmearPx = 16;
 // as empty: the running sums leave float noise of about 1e-5 where the ink
 // ends, which would otherwise write colour into transparent pixels.
 constexpr float kEmptyAlpha = 1.0f / 512;
+// How far beyond the clip (plus the smear's reach) G's rows are kept.
+constexpr int32_t kRowMarginPx = 1 << 14;
 // Rows of zeros kept above and below G.
 constexpr ptrdiff_t kPadRows = 2;
 
@@ -375,8 +377,12 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
         max_b = std::max(max_b, b);
       }
     }
-    const IRect reachable{ClampToInt(std::floor(min_a)) - reach, ClampToInt(std::floor(min_b)) - 2,
-                          ClampToInt(std::ceil(max_a)) + reach, ClampToInt(std::ceil(max_b)) + 2};
+    // Along a, G's rows are cut only far from the clip: a row's running sum
+    // then starts at the same sample whatever the clip, so that a large area
+    // drawn at once or in bands of rows gives the same bytes.
+    const IRect reachable{
+        ClampToInt(std::floor(min_a)) - reach - kRowMarginPx, ClampToInt(std::floor(min_b)) - 2,
+        ClampToInt(std::ceil(max_a)) + reach + kRowMarginPx, ClampToInt(std::ceil(max_b)) + 2};
     gb = Intersect(gb, reachable);
   }
   if (gb.empty()) return;
