@@ -415,6 +415,7 @@ TEST(Transform, LargeAreasGiveTheSameBytesAsBandsDrawnOneByOne) {
       // Long blurs, drawn smeared: mostly across and mostly down.
       {Mul(straight, Translate(-150, 40)), straight, true, PF_Quality_HI, PF_Xfer_IN_FRONT},
       {Mul(turned, Translate(-30, -170)), turned, true, PF_Quality_HI, PF_Xfer_BEHIND},
+      {Mul(straight, Translate(160, -60)), straight, true, PF_Quality_HI, PF_Xfer_BEHIND},
   };
   Image before(640, 480);
   testing::RandomFill(before, rng);
@@ -594,15 +595,38 @@ TEST(Transform, PremultipliedWorldsStayPremultiplied) {
 }
 
 TEST(Transform, FieldRenderingWritesOnlyItsRows) {
-  Image src(4, 4), dst(4, 4);
-  PF_EffectWorld s = src.AsWorld(), d = dst.AsWorld();
+  Image src(4, 4);
+  PF_EffectWorld s = src.AsWorld();
   constexpr PF_Pixel kWhite{255, 255, 255, 255};
   ASSERT_EQ(Fill(s, &kWhite, nullptr), PF_Err_NONE);
-  const PF_FloatMatrix m = ToPF(Identity());
-  ASSERT_EQ(TransformWorld(PF_Quality_HI, PF_MF_Alpha_STRAIGHT, PF_Field_UPPER, s, InFront(255),
-                           nullptr, &m, 1, true, nullptr, d),
-            PF_Err_NONE);
-  for (int y = 0; y < 4; ++y) EXPECT_EQ(dst.at(1, y).alpha, y % 2 == 0 ? 255 : 0) << y;
+  // One placement, and long blurs (smeared) across, down and on a slant.
+  const std::vector<std::vector<M3>> cases = {{Identity()},
+                                              {Translate(40, 2), Identity()},
+                                              {Translate(2, 40), Identity()},
+                                              {Translate(30, 20), Identity()}};
+  for (PF_Field field : {PF_Field_UPPER, PF_Field_LOWER}) {
+    for (size_t c = 0; c < cases.size(); ++c) {
+      Image dst(48, 48);
+      PF_EffectWorld d = dst.AsWorld();
+      std::vector<PF_FloatMatrix> pf;
+      for (const M3& m : cases[c]) pf.push_back(ToPF(m));
+      ASSERT_EQ(TransformWorld(PF_Quality_HI, PF_MF_Alpha_STRAIGHT, field, s, InFront(255), nullptr,
+                               pf.data(), static_cast<int>(pf.size()), true, nullptr, d),
+                PF_Err_NONE);
+      const int skipped = field == PF_Field_UPPER ? 1 : 0;  // the rows left alone
+      int written = 0;
+      for (int y = 0; y < 48; ++y) {
+        for (int x = 0; x < 48; ++x) {
+          if (y % 2 == skipped) {
+            EXPECT_EQ(dst.at(x, y).alpha, 0) << "case " << c << " at " << x << "," << y;
+          } else {
+            written += dst.at(x, y).alpha != 0;
+          }
+        }
+      }
+      EXPECT_GT(written, 4) << "case " << c;
+    }
+  }
 }
 
 }  // namespace
