@@ -47,6 +47,10 @@ constexpr double kMinSmearPx = 16;
 constexpr float kEmptyAlpha = 1.0f / 512;
 // How far beyond the clip (plus the smear's reach) G's rows are kept.
 constexpr int32_t kRowMarginPx = 1 << 14;
+// Placements for a motion that cannot be measured (a destination-to-source
+// matrix that cannot be inverted, whose placements may cover the whole
+// destination): as many as before placements followed the motion.
+constexpr int kUnmeasuredPlacements = 32;
 // Rows of zeros kept above and below G.
 constexpr ptrdiff_t kPadRows = 2;
 
@@ -291,7 +295,7 @@ MotionBlurPlan PlanMotionBlur(const Mat3 given[2], bool src2dst, int32_t width, 
       motion = std::max(motion, std::hypot(x1 - x0, y1 - y0));
     }
   }
-  plan.placements = ok ? MotionBlurSampleCount(motion) : kMaxMotionBlurSamples;
+  plan.placements = ok ? MotionBlurSampleCount(motion) : kUnmeasuredPlacements;
   if (!affine || copy || plan.placements <= 2) return plan;
 
   // The centre's motion, and how far the corners stray from it.
