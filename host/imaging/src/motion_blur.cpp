@@ -41,6 +41,10 @@ constexpr double kKeyResidualPx = 1.0;
 // smear's length; shorter motions are drawn placement by placement, which
 // costs no more than the smear for them.
 constexpr double kMinSmearPx = 16;
+// The longest smear per segment: the smear's frame is that much wider than
+// the piece. Longer motions (each pixel then holds less than a 200th of the
+// piece) are drawn as placements, at most kMaxMotionBlurSamples.
+constexpr double kMaxSmearPx = 8192;
 // Accumulated alpha (0..255 per key) below which a smeared sample is taken
 // as empty: the running sums leave float noise of about 1e-5 where the ink
 // ends, which would otherwise write colour into transparent pixels.
@@ -48,8 +52,9 @@ constexpr float kEmptyAlpha = 1.0f / 512;
 // How far beyond the clip (plus the smear's reach) G's rows are kept.
 constexpr int32_t kRowMarginPx = 1 << 14;
 // Placements for a motion that cannot be measured (a destination-to-source
-// matrix that cannot be inverted, whose placements may cover the whole
-// destination): as many as before placements followed the motion.
+// matrix that cannot be inverted) and at most for a projective one, whose
+// placements may each cover the whole destination: as many as before
+// placements followed the motion.
 constexpr int kUnmeasuredPlacements = 32;
 // Rows of zeros kept above and below G.
 constexpr ptrdiff_t kPadRows = 2;
@@ -359,6 +364,8 @@ MotionBlurPlan PlanMotionBlur(const Mat3 given[2], bool src2dst, int32_t width, 
     }
   }
   plan.placements = ok ? MotionBlurSampleCount(motion) : kUnmeasuredPlacements;
+  // A projective placement may reach the whole destination.
+  if (!affine) plan.placements = std::min(plan.placements, kUnmeasuredPlacements);
   if (!affine || copy || plan.placements <= 2) return plan;
 
   // The centre's motion, and how far the corners stray from it.
@@ -372,7 +379,8 @@ MotionBlurPlan PlanMotionBlur(const Mat3 given[2], bool src2dst, int32_t width, 
   }
   const double keys = std::max(1.0, std::ceil(residual / kKeyResidualPx));
   if (!(keys + 1 < plan.placements)) return plan;  // mostly a change of size or turn
-  if (std::hypot(cx, cy) / keys < kMinSmearPx) return plan;
+  const double per_key = std::hypot(cx, cy) / keys;
+  if (!(per_key >= kMinSmearPx && per_key <= kMaxSmearPx)) return plan;
   plan.smear = true;
   plan.keys = static_cast<int>(keys);
   plan.vx = cx / keys;

@@ -141,14 +141,14 @@ int MotionBlurSampleCount(double motion_px);
 //   every point moves along a straight line at a constant speed; otherwise
 //   in the form given), taken no more than a pixel apart along every
 //   corner's path: MotionBlurSampleCount(largest corner motion) placements,
-//   evenly spaced, both ends included. A placement whose matrix cannot be
-//   inverted draws nothing and counts in the average (a piece that grows
-//   from nothing). When the motion is mostly a translation the placements
-//   are not drawn one by one: a few key placements are spread continuously
-//   along the motion of the source's centre (a box filter by running sums),
-//   within a few levels of the placements' average (bench/README.md). The
-//   premultiplied samples are averaged before the one composite, so the
-//   blurred piece keeps its alpha mass.
+//   each at the middle of an equal segment of time (at most 32 for
+//   projective placements, which may each reach the whole destination). A
+//   placement whose matrix cannot be inverted draws nothing and counts in
+//   the average (a piece that grows from nothing). When the motion is mostly a translation the
+//   placements are not drawn one by one: a few key placements are spread continuously along the
+//   motion of the source's centre (a box filter by running sums), within a few levels of the
+//   placements' average (bench/README.md). The premultiplied samples are averaged before the one
+//   composite, so the blurred piece keeps its alpha mass.
 // - Compositing: source alpha × comp_mode.opacity / 255, then
 //   PF_Xfer_IN_FRONT (source over destination), PF_Xfer_BEHIND (destination
 //   over source) or PF_Xfer_COPY (the source replaces the destination
