@@ -6,9 +6,9 @@
 // pixel of motion. When the motion is mostly a translation (every piece that
 // moves, with or without a change of scale), the path is cut into `keys`
 // equal segments of time such that within one segment the corners move by
-// at most half a pixel relative to the source's centre; each segment is then
-// one key placement (at the segment's middle) moved continuously by the
-// centre's motion over the segment, the same vector for every segment. That
+// at most a pixel relative to the source's centre; each segment is then one
+// key placement (at the segment's middle) moved continuously by the centre's
+// motion over the segment, the same vector for every segment. That
 // continuous move is a box filter along the motion, which a running sum
 // computes at a cost that does not depend on the length of the motion.
 //
@@ -34,7 +34,7 @@ namespace {
 
 // The corners' motion relative to the centre's within one segment of a
 // smeared blur, in destination pixels.
-constexpr double kKeyResidualPx = 0.5;
+constexpr double kKeyResidualPx = 1.0;
 // The shortest smear per segment, in destination pixels. The smear
 // integrates the linear interpolation of samples a pixel apart, whose error
 // at an anti-aliased edge (up to about 32 levels × pixel) is divided by the

@@ -27,7 +27,7 @@ struct MotionBlurPlan {
   // Smeared: `keys` placements at the middles of equal segments of time,
   // each spread continuously over its segment by the destination motion of
   // the source's centre (vx, vy) per segment. The corners' motion relative to
-  // the centre's is at most half a pixel per segment.
+  // the centre's is at most a pixel per segment.
   bool smear = false;
   int keys = 0;
   double vx = 0, vy = 0;
