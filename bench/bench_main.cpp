@@ -56,11 +56,13 @@ struct Target {
 
 constexpr Target kTargets[] = {
     {"render 200 pieces / pixman peer 200", "BM_ModuleRender/pieces:200/blur:0/ds:1",
-     "BM_PixmanPeerFrame/pieces:200/blur:0", 1.0},
+     "BM_PixmanPeerFrame/pieces:200/blur:0", 0.40},
     {"render 200 pieces / memset floor", "BM_ModuleRender/pieces:200/blur:0/ds:1",
      "BM_FloorClearFrame", 20.0},
     {"render 200 blurred / pixman peer 200 blurred", "BM_ModuleRender/pieces:200/blur:1/ds:1",
      "BM_PixmanPeerFrame/pieces:200/blur:1", 1.0},
+    {"render 200 blurred 310 px / peer 200 blurred", "BM_ModuleRender/pieces:200/blur:2/ds:1",
+     "BM_PixmanPeerFrame/pieces:200/blur:1", 1.5},
     {"render 500 pieces / render 200 pieces", "BM_ModuleRender/pieces:500/blur:0/ds:1",
      "BM_ModuleRender/pieces:200/blur:0/ds:1", 2.8},
     {"text 1000 glyphs, next frame / render 200", "BM_TextRasterizeNextFrame/glyphs:1000",

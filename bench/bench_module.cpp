@@ -16,13 +16,23 @@ namespace {
 using vantrel::bench::ModuleRender;
 using vantrel::host::Resolution;
 
+// Blur 0: none; 1: the cascade's short blur; 2: the long blur of a fast move
+// (MakeLongBlurScene).
+constexpr int kLongBlur = 2;
+
+int FrameOf(int blur) {
+  return blur == kLongBlur ? vantrel::bench::kLongBlurFrame : vantrel::bench::kCascadeFrame;
+}
+
 // Set-up and the input image are made once per configuration and reused by
 // every benchmark of that configuration.
-ModuleRender& Fixture(int pieces, bool blur, int n) {
-  static std::map<std::tuple<int, bool, int>, std::unique_ptr<ModuleRender>> fixtures;
+ModuleRender& Fixture(int pieces, int blur, int n) {
+  static std::map<std::tuple<int, int, int>, std::unique_ptr<ModuleRender>> fixtures;
   auto& slot = fixtures[{pieces, blur, n}];
   if (!slot) {
-    slot = std::make_unique<ModuleRender>(vantrel::bench::MakeCascadeScene(pieces, blur),
+    slot = std::make_unique<ModuleRender>(blur == kLongBlur
+                                              ? vantrel::bench::MakeLongBlurScene(pieces)
+                                              : vantrel::bench::MakeCascadeScene(pieces, blur != 0),
                                           static_cast<Resolution>(n));
   }
   return *slot;
@@ -33,10 +43,10 @@ ModuleRender& Fixture(int pieces, bool blur, int n) {
 // size and the destination area covered; and the shares of the render spent
 // in the host's transform_world and PF_FILL (the best of a few timed runs),
 // the rest being the module's own work and its other host calls.
-void ReportCensus(benchmark::State& state, ModuleRender& render) {
-  auto census = render.Census(vantrel::bench::kCascadeFrame);
+void ReportCensus(benchmark::State& state, ModuleRender& render, int frame) {
+  auto census = render.Census(frame);
   for (int i = 0; i < 4; ++i) {
-    const auto again = render.Census(vantrel::bench::kCascadeFrame);
+    const auto again = render.Census(frame);
     if (again.render_seconds < census.render_seconds) census = again;
   }
   state.counters["composites"] = census.composites;
@@ -53,24 +63,25 @@ void ReportCensus(benchmark::State& state, ModuleRender& render) {
 // and one transform_world per piece. The text's drawing is not included.
 void BM_ModuleRender(benchmark::State& state) {
   const int pieces = static_cast<int>(state.range(0));
-  const bool blur = state.range(1) != 0;
+  const int blur = static_cast<int>(state.range(1));
   const int n = static_cast<int>(state.range(2));
   ModuleRender& render = Fixture(pieces, blur, n);
   for (auto _ : state) {
-    const PF_Err err = render.Render(vantrel::bench::kCascadeFrame);
+    const PF_Err err = render.Render(FrameOf(blur));
     benchmark::DoNotOptimize(err);
   }
   if (!render.violations().empty()) {
     state.SkipWithError(("host violation: " + render.violations().front()).c_str());
     return;
   }
-  ReportCensus(state, render);
+  ReportCensus(state, render, FrameOf(blur));
 }
 BENCHMARK(BM_ModuleRender)
     ->ArgNames({"pieces", "blur", "ds"})
     ->Args({200, 0, 1})
     ->Args({500, 0, 1})
     ->Args({200, 1, 1})
+    ->Args({200, kLongBlur, 1})
     ->Args({200, 0, 2})
     ->Args({200, 1, 2})
     ->Unit(benchmark::kMillisecond);
@@ -80,7 +91,7 @@ BENCHMARK(BM_ModuleRender)
 // output composited into the composition by the layer's transform.
 void BM_HostFrame(benchmark::State& state) {
   const int pieces = static_cast<int>(state.range(0));
-  const bool blur = state.range(1) != 0;
+  const int blur = static_cast<int>(state.range(1));
   ModuleRender& render = Fixture(pieces, blur, 1);
   const auto& renderer = render.renderer();
   // The first frame rasterises the text; later frames reuse it.

@@ -70,6 +70,25 @@ inline host::Scene MakeCascadeScene(int pieces, bool motion_blur, double motion_
   return scene;
 }
 
+// The cascade's text in a fast move: the layer travels 77.5 px per frame to
+// the right and 20 px per frame down, so that with "Motion Blur Amount" 215
+// (3.87 frames) every piece moves about 310 px during its blur, along a
+// slant. Rendered at kLongBlurFrame, in the middle of the move; the delay is
+// 0.01 frame per piece so that every piece is in the move and on screen.
+inline constexpr int kLongBlurFrame = 40;
+inline host::Scene MakeLongBlurScene(int pieces) {
+  using host::Animated;
+  using host::Interpolation;
+  using host::Keyframe;
+  using host::Vec2;
+  host::Scene scene = MakeCascadeScene(pieces, /*motion_blur=*/true);
+  scene.layer.position = Animated<Vec2>{
+      {Keyframe<Vec2>{10, {960 - 77.5 * 30, 540 - 20 * 30}, Interpolation::kLinear},
+       Keyframe<Vec2>{70, {960 + 77.5 * 30, 540 + 20 * 30}, Interpolation::kLinear}}};
+  scene.effect.controls[kControlDelayFrames] = Animated<double>::Constant(0.01);
+  return scene;
+}
+
 }  // namespace vantrel::bench
 
 #endif  // VANTREL_BENCH_CASCADE_SCENE_H

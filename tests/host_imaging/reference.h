@@ -10,7 +10,9 @@
 //   PREMULTIPLIED alpha, with transparent black outside the source;
 //   nearest: the source pixel that contains the point;
 // - motion blur: `samples` matrices interpolated element by element from
-//   m0 to m1, both ends included, premultiplied samples averaged;
+//   m0 to m1 (or from their inverses, see RefOptions::forward), both ends
+//   included, premultiplied samples averaged; a placement that cannot be
+//   inverted draws nothing and still counts;
 // - composite: source alpha × opacity / 255, source over destination, both
 //   straight alpha.
 #ifndef VANTREL_TESTS_HOST_IMAGING_REFERENCE_H
@@ -83,6 +85,12 @@ struct RefOptions {
   bool bilinear = true;
   int opacity = 255;
   int samples = 1;  // motion blur placements; 1 = m1 alone
+  // Motion blur interpolates source-to-destination matrices: m0 and m1 are
+  // inverted first when given destination-to-source.
+  bool forward = false;
+  // Placements at the middles of `samples` equal segments of time instead
+  // of evenly spaced with both ends included.
+  bool midpoints = false;
   PF_Rect clip{0, 0, 0, 0};
 };
 
@@ -145,29 +153,58 @@ inline RefResult ReferenceTransform(const Image& src, const M3& m0, const M3& m1
   res.width = dst.width();
   res.px.resize(static_cast<size_t>(dst.width()) * dst.height());
   res.ambiguous.assign(res.px.size(), 0);
-  std::vector<M3> invs;
+  // The average premultiplied sample per pixel; each placement visits only
+  // the pixels near its own box, so that a thousand placements stay cheap.
+  const int w = dst.width(), h = dst.height();
+  std::vector<Premul> sum(res.px.size(), Premul{0, 0, 0, 0});
+  M3 from = m0, to = m1;
+  bool to_dst = src2dst;
+  if (o.forward && !src2dst && Inverse(m0, from) && Inverse(m1, to)) to_dst = true;
   for (int k = 0; k < o.samples; ++k) {
-    const double t = o.samples == 1 ? 1.0 : static_cast<double>(k) / (o.samples - 1);
+    const double t = o.samples == 1 ? 1.0
+                     : o.midpoints  ? (k + 0.5) / o.samples
+                                    : static_cast<double>(k) / (o.samples - 1);
     M3 m;
     for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c) m.m[r][c] = m0.m[r][c] + (m1.m[r][c] - m0.m[r][c]) * t;
-    M3 inv = m;
-    if (src2dst && !Inverse(m, inv)) continue;  // a collapsed placement draws nothing
-    invs.push_back(inv);
-  }
-  for (int y = 0; y < dst.height(); ++y) {
-    for (int x = 0; x < dst.width(); ++x) {
-      const PF_Pixel& d = dst.at(x, y);
-      std::array<double, 4>& out = res.px[static_cast<size_t>(y) * dst.width() + x];
-      out = {double(d.alpha), double(d.red), double(d.green), double(d.blue)};
-      if (x < o.clip.left || x >= o.clip.right || y < o.clip.top || y >= o.clip.bottom) continue;
-      Premul s{0, 0, 0, 0};
-      bool edge = false;
-      for (const M3& inv : invs) {
-        const Premul one = SampleAt(src, inv, x, y, o.bilinear, &edge);
-        for (int k = 0; k < 4; ++k) s[k] += one[k] / o.samples;
+      for (int c = 0; c < 3; ++c) m.m[r][c] = from.m[r][c] + (to.m[r][c] - from.m[r][c]) * t;
+    M3 inv = m, fwd = m;
+    if (to_dst && !Inverse(m, inv)) continue;  // a collapsed placement draws nothing
+    const bool have_fwd = to_dst || Inverse(m, fwd);
+    int x0 = o.clip.left, x1 = o.clip.right, y0 = o.clip.top, y1 = o.clip.bottom;
+    // An affine placement reaches only the box of its source's corners.
+    if (have_fwd && fwd.m[0][2] == 0 && fwd.m[1][2] == 0 && fwd.m[2][2] != 0) {
+      double lx = 1e300, hx = -1e300, ly = 1e300, hy = -1e300;
+      for (double u : {-1.0, src.width() + 1.0}) {
+        for (double v : {-1.0, src.height() + 1.0}) {
+          const double x = (u * fwd.m[0][0] + v * fwd.m[1][0] + fwd.m[2][0]) / fwd.m[2][2];
+          const double y = (u * fwd.m[0][1] + v * fwd.m[1][1] + fwd.m[2][1]) / fwd.m[2][2];
+          lx = std::min(lx, x);
+          hx = std::max(hx, x);
+          ly = std::min(ly, y);
+          hy = std::max(hy, y);
+        }
       }
-      res.ambiguous[static_cast<size_t>(y) * dst.width() + x] = edge;
+      x0 = std::max(x0, static_cast<int>(std::max(std::floor(lx) - 1, -1e9)));
+      x1 = std::min(x1, static_cast<int>(std::min(std::ceil(hx) + 1, 1e9)));
+      y0 = std::max(y0, static_cast<int>(std::max(std::floor(ly) - 1, -1e9)));
+      y1 = std::min(y1, static_cast<int>(std::min(std::ceil(hy) + 1, 1e9)));
+    }
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        bool edge = false;
+        const Premul one = SampleAt(src, inv, x, y, o.bilinear, &edge);
+        if (edge) res.ambiguous[i] = 1;
+        for (int c = 0; c < 4; ++c) sum[i][c] += one[c] / o.samples;
+      }
+    }
+  }
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const PF_Pixel& d = dst.at(x, y);
+      std::array<double, 4>& out = res.px[static_cast<size_t>(y) * w + x];
+      out = {double(d.alpha), double(d.red), double(d.green), double(d.blue)};
+      const Premul& s = sum[static_cast<size_t>(y) * w + x];
       if (s[0] <= 0) continue;
       const double op = o.opacity / 255.0;
       const double as = s[0] * op;

@@ -115,11 +115,13 @@ PF_Err CopyHq(const PF_EffectWorld& src, PF_EffectWorld& dst, const PF_Rect* src
 PF_Err Copy(const PF_EffectWorld& src, PF_EffectWorld& dst, const PF_Rect* src_rect,
             const PF_Rect* dst_rect);
 
-// Number of placements the motion blur of TransformWorld draws between two
-// matrices whose source corners move at most `motion_px` destination pixels:
-// one per pixel of motion plus one (both ends included), at most
-// kMaxMotionBlurSamples; 1 when the motion is below 1/64 pixel.
-inline constexpr int kMaxMotionBlurSamples = 32;
+// Number of placements the motion blur of TransformWorld stands for between
+// two matrices whose source corners move at most `motion_px` destination
+// pixels: one per pixel of motion plus one (both ends included), so that
+// they lie no more than a pixel apart along every corner's path, up to
+// 1,024 pixels of motion; at most kMaxMotionBlurSamples; 1 when the motion
+// is below 1/64 pixel.
+inline constexpr int kMaxMotionBlurSamples = 1025;
 int MotionBlurSampleCount(double motion_px);
 
 // Puts `src` through a matrix and composites it into `dst`.
@@ -133,9 +135,19 @@ int MotionBlurSampleCount(double motion_px);
 //   sampled there, bilinearly in premultiplied alpha at PF_Quality_HI (the
 //   source is surrounded by transparent black, so edges fade over one pixel),
 //   nearest pixel otherwise.
-// - Motion blur: MotionBlurSampleCount(largest corner motion) placements
-//   with matrices interpolated element by element, evenly spaced and both
-//   ends included; their premultiplied samples are averaged before the one
+// - Motion blur: the average of the placements along the path from
+//   matrices[0] to matrices[1], matrices interpolated element by element
+//   (source-to-destination and divided by W when both are affine, so that
+//   every point moves along a straight line at a constant speed; otherwise
+//   in the form given), taken no more than a pixel apart along every
+//   corner's path: MotionBlurSampleCount(largest corner motion) placements,
+//   each at the middle of an equal segment of time (at most 32 for
+//   projective placements, which may each reach the whole destination). A
+//   placement whose matrix cannot be inverted draws nothing and counts in
+//   the average (a piece that grows from nothing). When the motion is mostly a translation the
+//   placements are not drawn one by one: a few key placements are spread continuously along the
+//   motion of the source's centre (a box filter by running sums), within a few levels of the
+//   placements' average (bench/README.md). The premultiplied samples are averaged before the one
 //   composite, so the blurred piece keeps its alpha mass.
 // - Compositing: source alpha × comp_mode.opacity / 255, then
 //   PF_Xfer_IN_FRONT (source over destination), PF_Xfer_BEHIND (destination

@@ -1,0 +1,151 @@
+// The premultiplied float copy of a source world: only its inked rows and
+// columns are converted.
+#include "premultiplied_source.h"
+
+#include <algorithm>
+
+#include "pixel_rows.h"
+
+namespace vantrel::host::imaging_internal {
+
+namespace {
+
+bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
+
+// The first pixel in [a, b) with ink, or b; four pixels per test.
+int32_t FirstInked(const PF_Pixel* row, int32_t a, int32_t b) {
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(0xFF);  // a pixel's first byte
+  for (; a + 4 <= b; a += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + a));
+    const int clear = _mm_movemask_ps(
+        _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128())));
+    if (clear != 0xF) return a + __builtin_ctz(~clear & 0xF);
+  }
+#endif
+  while (a < b && !HasInk(row[a])) ++a;
+  return a;
+}
+
+// One past the last pixel in [a, b) with ink, or a; four pixels per test.
+int32_t LastInked(const PF_Pixel* row, int32_t a, int32_t b) {
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(0xFF);
+  for (; b - 4 >= a; b -= 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + b - 4));
+    const int clear = _mm_movemask_ps(
+        _mm_castsi128_ps(_mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128())));
+    if (clear != 0xF) return b - __builtin_clz(static_cast<unsigned>(~clear) << 28);
+  }
+#endif
+  while (b > a && !HasInk(row[b - 1])) --b;
+  return b;
+}
+
+// Converts n source pixels to premultiplied floats (transparent pixels to
+// zeros).
+void PremultiplyRow(const PF_Pixel* in, Px* out, int32_t n, bool src_premultiplied) {
+  for (int32_t x = 0; x < n; ++x) {
+    if (in[x].alpha == 0) {
+      out[x] = Px{F4{0, 0, 0, 0}};  // transparent black
+      continue;
+    }
+    const F4 p = LoadPixel(in[x]);
+    const F4 al{p[0], p[0], p[0], p[0]};
+    if (src_premultiplied) {
+      out[x].v = p < al ? p : al;
+    } else {
+      F4 k = al * (1.0f / 255.0f);
+      k[0] = 1.0f;
+      out[x].v = p * k;
+    }
+  }
+}
+
+#if defined(VANTREL_IMAGING_AVX2)
+// PremultiplyRow two pixels per AVX2 vector, with the same operations per
+// pixel. A transparent pixel needs no branch: its channels times zero (or
+// their minimum with zero) are +0, the zeros PremultiplyRow writes.
+__attribute__((target("avx2"))) void PremultiplyRowAvx2(const PF_Pixel* in, Px* out, int32_t n,
+                                                        bool src_premultiplied) {
+  const __m256 inv255 = _mm256_set1_ps(1.0f / 255.0f);
+  const __m256 one = _mm256_set1_ps(1.0f);
+  int32_t x = 0;
+  for (; x + 2 <= n; x += 2) {
+    const __m128i two = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + x));
+    const __m256 p = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(two));
+    const __m256 al = _mm256_shuffle_ps(p, p, 0);
+    const __m256 v = src_premultiplied
+                         ? _mm256_min_ps(p, al)
+                         : _mm256_mul_ps(p, _mm256_blend_ps(_mm256_mul_ps(al, inv255), one, 0x11));
+    _mm256_storeu_ps(reinterpret_cast<float*>(out + x), v);
+  }
+  PremultiplyRow(in + x, out + x, n - x, src_premultiplied);
+}
+#endif
+
+}  // namespace
+
+PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
+                              std::vector<Px>& storage) {
+  PremulSource s;
+  s.width = src.width;
+  s.height = src.height;
+  // Inked extent of each source row, and of the whole source.
+  std::vector<std::pair<int32_t, int32_t>> rows(static_cast<size_t>(src.height));
+  int32_t left = src.width, right = 0, top = src.height, bottom = 0;
+  for (int32_t y = 0; y < src.height; ++y) {
+    const PF_Pixel* row = RowOf(src, y);
+    const int32_t a = FirstInked(row, 0, src.width);
+    const int32_t b = LastInked(row, a, src.width);
+    rows[static_cast<size_t>(y)] = {a, b};
+    if (a < b) {
+      left = std::min(left, a);
+      right = std::max(right, b);
+      top = std::min(top, y);
+      bottom = y + 1;
+    }
+  }
+  if (left < right) {
+    // Source columns [left, right) are padded [left + 1, right + 1); with
+    // their border, padded [left, right + 2).
+    s.any_ink = true;
+    s.ox = left;
+    s.oy = top;
+    s.bw = right - left + 2;
+    s.bh = bottom - top + 2;
+  }
+  const size_t stride = static_cast<size_t>(s.bw);
+  const size_t total = stride * static_cast<size_t>(s.bh);
+  if (storage.size() < total) storage.resize(total);
+  Px* px = storage.data();
+  s.px = px;
+  s.ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  const Px zero{F4{0, 0, 0, 0}};
+  std::fill(px, px + stride, zero);                  // top border
+  std::fill(px + total - stride, px + total, zero);  // bottom border
+  for (int32_t y = top; y < bottom; ++y) {
+    const size_t r = static_cast<size_t>(y - top + 1);
+    Px* out = px + r * stride;  // padded column `left`: the left border
+    const auto [a, b] = rows[static_cast<size_t>(y)];
+    if (a >= b) {
+      std::fill(out, out + stride, zero);
+      continue;
+    }
+    s.ink[r] = {a - left + 1, b - left + 1};
+    std::fill(out, out + (a - left + 1), zero);
+    std::fill(out + (b - left + 1), out + stride, zero);
+    const PF_Pixel* row = RowOf(src, y);
+    out += 1;  // source column `left`
+#if defined(VANTREL_IMAGING_AVX2)
+    if (HaveAvx2()) {
+      PremultiplyRowAvx2(row + a, out + (a - left), b - a, src_premultiplied);
+      continue;
+    }
+#endif
+    PremultiplyRow(row + a, out + (a - left), b - a, src_premultiplied);
+  }
+  return s;
+}
+
+}  // namespace vantrel::host::imaging_internal

@@ -1,0 +1,492 @@
+// Drawing the rows of a transform: one placement sampled and composited in
+// one pass (four pixels per AVX2 step where the processor has it), or
+// several placements accumulated per row and composited once.
+#include "transform_walk.h"
+
+#include <algorithm>
+
+namespace vantrel::host::imaging_internal {
+
+// Builds a placement from a matrix as the caller gave it. False when the
+// placement draws nothing (a source-to-destination matrix that collapses the
+// source). `lo`/`hi` bound the source coordinates where a sample can be
+// non-zero.
+bool MakePlacement(const Mat3& given, bool src2dst, double lo_u, double hi_u, double lo_v,
+                   double hi_v, Placement& p) {
+  Mat3 fwd;
+  bool have_fwd = true;
+  if (src2dst) {
+    fwd = given;
+    if (!Invert(given, p.inv)) return false;
+  } else {
+    p.inv = given;
+    have_fwd = Invert(given, fwd);
+  }
+  p.affine = NormalizeAffine(p.inv);
+  if (have_fwd) NormalizeAffine(fwd);
+
+  p.box = {-kHuge, -kHuge, kHuge, kHuge};  // unbounded unless the corners say otherwise
+  if (!have_fwd) return true;
+  double min_x = std::numeric_limits<double>::infinity(), min_y = min_x;
+  double max_x = -min_x, max_y = -min_x;
+  const double us[2] = {lo_u, hi_u}, vs[2] = {lo_v, hi_v};
+  for (double u : us) {
+    for (double v : vs) {
+      double x, y;
+      if (!MapPoint(fwd, u, v, x, y)) return true;  // crosses infinity: unbounded
+      min_x = std::min(min_x, x);
+      max_x = std::max(max_x, x);
+      min_y = std::min(min_y, y);
+      max_y = std::max(max_y, y);
+    }
+  }
+  // A pixel is reached when its centre (x + 0.5) lies in [min, max]; one
+  // extra pixel on each side absorbs rounding.
+  p.box = {ClampToInt(std::floor(min_x - 0.5)), ClampToInt(std::floor(min_y - 0.5)),
+           ClampToInt(std::ceil(max_x - 0.5) + 1), ClampToInt(std::ceil(max_y - 0.5) + 1)};
+  return true;
+}
+
+namespace {
+
+// Narrows [c_lo, c_hi] to the centres c where lo <= base + slope * c <= hi.
+void NarrowSpan(double base, double slope, double lo, double hi, double& c_lo, double& c_hi) {
+  if (slope == 0) {
+    if (base < lo || base > hi) c_hi = c_lo - 1;  // empty
+    return;
+  }
+  double a = (lo - base) / slope, b = (hi - base) / slope;
+  if (a > b) std::swap(a, b);
+  c_lo = std::max(c_lo, a);
+  c_hi = std::min(c_hi, b);
+}
+
+}  // namespace
+
+std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y,
+                                    bool narrow_v) {
+  const PremulSource& s = *job.src;
+  int32_t x0 = job.box.left, x1 = job.box.right;
+  if (!p.affine) return {x0, x1};
+  const double yc = y + 0.5;
+  const auto& m = p.inv.m;
+  // Source support: bilinear taps reach half a pixel beyond the edges.
+  const double lo = job.bilinear ? -0.5 : 0.0;
+  const double hi_u = job.bilinear ? s.width + 0.5 : s.width;
+  const double hi_v = job.bilinear ? s.height + 0.5 : s.height;
+  // u(c) = c·m00 + yc·m10 + m20 for the pixel centre c = x + 0.5 (likewise v).
+  double c_lo = x0 + 0.5, c_hi = x1 - 0.5;
+  NarrowSpan(yc * m[1][0] + m[2][0], m[0][0], lo, hi_u, c_lo, c_hi);
+  if (narrow_v) NarrowSpan(yc * m[1][1] + m[2][1], m[0][1], lo, hi_v, c_lo, c_hi);
+  if (c_hi < c_lo) return {0, 0};
+  x0 = std::max(x0, ClampToInt(std::floor(c_lo - 0.5)) - 1);
+  x1 = std::min(x1, ClampToInt(std::ceil(c_hi - 0.5)) + 2);
+  if (x1 <= x0) return {0, 0};
+  return {x0, x1};
+}
+
+namespace {
+
+// Whether an affine placement neither rotates nor shears (m01 = m10 = 0,
+// every piece that is only moved and scaled): u then does not depend on
+// the row (yc · m10 is zero), and v does not move along it, so RowSpan is
+// the same u-bounded span on every row whose v lies in the support.
+bool HasRowInvariantSpan(const Placement& p) {
+  return p.affine && p.inv.m[1][0] == 0 && p.inv.m[0][1] == 0;
+}
+
+// RowSpan of row y for such a placement, from its u-bounded span
+// (RowSpan without narrow_v): the same test of v, without recomputing u.
+std::pair<int32_t, int32_t> InvariantRowSpan(const TransformJob& job, const Placement& p, int32_t y,
+                                             std::pair<int32_t, int32_t> span_u) {
+  const double lo = job.bilinear ? -0.5 : 0.0;
+  const double hi_v = job.bilinear ? job.src->height + 0.5 : job.src->height;
+  const double base = (y + 0.5) * p.inv.m[1][1] + p.inv.m[2][1];
+  if (base < lo || base > hi_v) return {0, 0};
+  return span_u;
+}
+
+// Adds one placement's samples of row y into acc (indexed from box.left);
+// for PF_Xfer_COPY also marks in `reached` the pixels that the source reaches.
+void AccumulateRow(const TransformJob& job, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                   Px* acc, uint8_t* reached) {
+  Px* a = acc - job.box.left;
+  if (job.xfer != PF_Xfer_COPY) {
+    WalkRowAny(job, p, y, x0, x1, [a](int32_t x, F4 sample) { a[x].v += sample; });
+    return;
+  }
+  uint8_t* r = reached - job.box.left;
+  WalkRowAny(job, p, y, x0, x1, [a, r](int32_t x, F4 sample) {
+    a[x].v += sample;
+    r[x] = 1;
+  });
+}
+
+#if defined(VANTREL_IMAGING_AVX2)
+// Four floats loaded from `lo` into the low half and from `hi` into the high half.
+__attribute__((target("avx2"))) inline __m256 LoadPair(const Px* lo, const Px* hi) {
+  return _mm256_insertf128_ps(
+      _mm256_castps128_ps256(_mm_load_ps(reinterpret_cast<const float*>(lo))),
+      _mm_load_ps(reinterpret_cast<const float*>(hi)), 1);
+}
+
+// The bilinear samples at 32.32 buffer columns fa (low half) and fb (high
+// half) of the row `row`, with horizontal fractions wx (each repeated over
+// its half), with Tap's lerps in Tap's order.
+__attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px* row,
+                                                                        int32_t stride, int64_t fa,
+                                                                        int64_t fb, __m256 wx,
+                                                                        __m256 wy8) {
+  const Px* ta = row + static_cast<int32_t>(fa >> 32);
+  const Px* tb = row + static_cast<int32_t>(fb >> 32);
+  const __m256 t0 = LoadPair(ta, tb), t1 = LoadPair(ta + 1, tb + 1);
+  const __m256 b0 = LoadPair(ta + stride, tb + stride);
+  const __m256 b1 = LoadPair(ta + stride + 1, tb + stride + 1);
+  const __m256 t = _mm256_add_ps(t0, _mm256_mul_ps(_mm256_sub_ps(t1, t0), wx));
+  const __m256 b = _mm256_add_ps(b0, _mm256_mul_ps(_mm256_sub_ps(b1, b0), wx));
+  return _mm256_add_ps(t, _mm256_mul_ps(_mm256_sub_ps(b, t), wy8));
+}
+
+// The bilinear walk of one affine row that stays on one source row, with
+// OverStraight as the sink, four pixels per step in two AVX2 vectors: each
+// half holds one pixel and goes through the same operations, in the same
+// order, as Tap and OverStraight give it, so the bytes are those of the
+// one-pixel walk. Four transparent destination pixels are tested with one
+// load and drawn with one division and one store, without a branch on which
+// of them have ink. False, having drawn nothing, where the row is not of
+// that kind.
+// The 32.32 fixed point and its range, as WalkRow uses them.
+constexpr double kFixedOne = 4294967296.0;  // 2^32
+constexpr double kFixedRange = 1 << 28;
+
+// What the AVX2 walk takes from u alone, for rows that all start at the same
+// column with the same u (a placement with HasRowInvariantSpan): made once
+// per call instead of once per row.
+struct RowStart {
+  int64_t fu = 0, fdu = 0;  // 32.32 u of the first pixel, and its step
+  // steps_below[c]: how many steps k of a row lie before padded column c
+  // (fu + k·fdu < c·2^32), for c in [0, width + 1]; empty unless fdu > 0.
+  // StepsWithin's bounds, without its divisions.
+  std::vector<int32_t> steps_below;
+};
+
+// False where u leaves the fixed-point range (the rows then take the full
+// per-row set-up).
+bool MakeRowStart(const PremulSource& s, const Placement& p, int32_t y, int32_t x0, int32_t x1,
+                  RowStart& out) {
+  const auto& m = p.inv.m;
+  const double yc = y + 0.5, c0 = x0 + 0.5;
+  const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+  const double du = m[0][0];
+  const double n = x1 - x0;
+  if (!(std::fabs(u0) < kFixedRange && std::fabs(u0 + n * du) < kFixedRange)) return false;
+  out.fu = RoundToInt64(u0 * kFixedOne);
+  out.fdu = RoundToInt64(du * kFixedOne);
+  out.steps_below.clear();
+  if (out.fdu > 0) {
+    const int32_t limit_u = s.width + 1;
+    out.steps_below.resize(static_cast<size_t>(limit_u) + 1);
+    int64_t k = 0, f = out.fu;
+    for (int32_t c = 0; c <= limit_u; ++c) {
+      const int64_t bound = static_cast<int64_t>(c) << 32;
+      while (k < x1 - x0 && f < bound) ++k, f += out.fdu;
+      out.steps_below[static_cast<size_t>(c)] = static_cast<int32_t>(k);
+    }
+  }
+  return true;
+}
+
+__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
+                                                     int32_t y, int32_t x0, int32_t x1, float k,
+                                                     PF_Pixel* dst_row, const RowStart* start) {
+  const auto& m = p.inv.m;
+  const double yc = y + 0.5, c0 = x0 + 0.5;
+  const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
+  const double du = m[0][0], dv = m[0][1];
+  const int32_t limit_u = s.width + 1;
+  const int32_t limit_v = s.height + 1;
+  // The same fixed point and the same conditions as WalkRow.
+  constexpr double kOne = kFixedOne;
+  constexpr double kRange = kFixedRange;
+  const double n = x1 - x0;
+  const double v0 = v + 0.5;
+  int64_t fu, fdu;
+  if (start) {
+    if (!(std::fabs(v0) < kRange && std::fabs(v0 + n * dv) < kRange)) return false;
+    fu = start->fu;
+    fdu = start->fdu;
+  } else {
+    const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+    if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
+          std::fabs(v0 + n * dv) < kRange)) {
+      return false;
+    }
+    fu = RoundToInt64(u0 * kOne);
+    fdu = RoundToInt64(du * kOne);
+  }
+  const int64_t fv = RoundToInt64(v0 * kOne);
+  const int64_t fdv = RoundToInt64(dv * kOne);
+  if (fdv != 0) return false;
+  const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
+  constexpr float kFrac = 1.0f / 16777216.0f;
+  if (static_cast<uint64_t>(fv) >= lim_v) return true;
+  const int32_t iy = static_cast<int32_t>(fv >> 32);
+  if (!s.Holds(s.ox, iy)) return true;
+  const size_t r = static_cast<size_t>(iy - s.oy);
+  auto ink = s.ink[r + 1];
+  const auto above = s.ink[r];
+  if (above.first < above.second) {
+    ink = ink.first < ink.second
+              ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
+              : above;
+  }
+  if (ink.first >= ink.second) return true;
+  const int32_t first = ink.first - 1;
+  const int32_t last = ink.second - 1;
+  const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
+  const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
+  if (lo >= hi) return true;
+  const auto [k0, k1] =
+      start && !start->steps_below.empty()
+          ? std::pair<int64_t, int64_t>{start->steps_below[static_cast<size_t>(lo)],
+                                        start->steps_below[static_cast<size_t>(hi)]}
+          : StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
+  const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+  const Px* row = s.Row(iy);
+  const int32_t stride = s.bw;
+  fu += k0 * fdu - (static_cast<int64_t>(s.ox) << 32);
+  PF_Pixel* d = dst_row + x0;
+
+  const __m256 wy8 = _mm256_set1_ps(wy);
+  const __m256 c255 = _mm256_set1_ps(255.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 k8 = _mm256_set1_ps(k);
+  const __m256 zero = _mm256_setzero_ps();
+  const __m128i alpha_bytes = _mm_set1_epi32(0xFF);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0);
+  // The four pixels' 32.32 columns, whose fractions are converted together:
+  // the top 24 bits of each fraction, exact in a float, times 2^-24 as in Tap.
+  __m256i fu4 = _mm256_setr_epi64x(fu, fu + fdu, fu + 2 * fdu, fu + 3 * fdu);
+  const __m256i step4 = _mm256_set1_epi64x(4 * fdu);
+  const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0);
+  const __m128 frac = _mm_set1_ps(kFrac);
+  const __m256i spread01 = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  const __m256i spread23 = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
+  int64_t i = k0;
+  for (; i < k1; i += 4) {
+    // The row's last one to three pixels take the same step, with their
+    // lanes masked: the others repeat the last pixel's taps and are neither
+    // read from nor written to the destination.
+    const int64_t left = k1 - i;
+    const bool partial = left < 4;
+    int64_t f1 = fu + fdu, f2 = fu + 2 * fdu, f3 = fu + 3 * fdu;
+    __m128i lanes = _mm_set1_epi32(-1);
+    __m128i dv;  // the destination is read first: its cache misses then overlap the sampling
+    if (partial) {
+      lanes =
+          _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int32_t>(left)), _mm_setr_epi32(0, 1, 2, 3));
+      if (left < 2) f1 = fu;
+      if (left < 3) f2 = f1;
+      f3 = f2;
+      dv = _mm_maskload_epi32(reinterpret_cast<const int*>(d + i), lanes);
+    } else {
+      dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
+    }
+    const __m128i fractions =
+        _mm_srli_epi32(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(fu4, low_words)), 8);
+    const __m256 wx4 = _mm256_castps128_ps256(_mm_mul_ps(_mm_cvtepi32_ps(fractions), frac));
+    fu4 = _mm256_add_epi64(fu4, step4);
+    const __m256 s01 =
+        SamplePair(row, stride, fu, f1, _mm256_permutevar8x32_ps(wx4, spread01), wy8);
+    const __m256 s23 =
+        SamplePair(row, stride, f2, f3, _mm256_permutevar8x32_ps(wx4, spread23), wy8);
+    fu += 4 * fdu;
+    // Low half: alphas of pixels 0, 0, 2, 2; high half: 1, 1, 3, 3.
+    const __m256 alphas = _mm256_shuffle_ps(s01, s23, 0x00);
+    const __m256 inked = _mm256_cmp_ps(alphas, zero, _CMP_GT_OQ);
+    if (_mm256_movemask_ps(inked) == 0) continue;  // nothing in front of any of the four
+    if (!_mm_testz_si128(dv, alpha_bytes)) {
+      // Something behind: OverStraight's general formula, pixel by pixel.
+      const F4 samples[4] = {reinterpret_cast<F4>(_mm256_castps256_ps128(s01)),
+                             reinterpret_cast<F4>(_mm256_extractf128_ps(s01, 1)),
+                             reinterpret_cast<F4>(_mm256_castps256_ps128(s23)),
+                             reinterpret_cast<F4>(_mm256_extractf128_ps(s23, 1))};
+      for (int64_t j = 0; j < std::min<int64_t>(left, 4); ++j) {
+        OverStraight(samples[j], k, d[i + j]);
+      }
+      continue;
+    }
+    // All four onto transparent: the source alone (OverStraight's first
+    // case), one division per pixel. Pixels without ink get their
+    // destination back unchanged, whatever their lanes computed.
+    const __m256 recip = _mm256_div_ps(c255, alphas);
+    const __m256 ao = _mm256_mul_ps(_mm256_mul_ps(alphas, k8), c255);
+    __m256 o01 = _mm256_mul_ps(s01, _mm256_shuffle_ps(recip, recip, 0x00));
+    __m256 o23 = _mm256_mul_ps(s23, _mm256_shuffle_ps(recip, recip, 0xAA));
+    o01 = _mm256_min_ps(_mm256_blend_ps(o01, ao, 0x11), c255);
+    o23 = _mm256_min_ps(_mm256_blend_ps(o23, _mm256_shuffle_ps(ao, ao, 0xAA), 0x11), c255);
+    const __m256 i01 = _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_add_ps(o01, half)));
+    const __m256 i23 = _mm256_castsi256_ps(_mm256_cvttps_epi32(_mm256_add_ps(o23, half)));
+    const __m256 d01 = _mm256_castsi256_ps(_mm256_cvtepu8_epi32(dv));
+    const __m256 d23 = _mm256_castsi256_ps(_mm256_cvtepu8_epi32(_mm_srli_si128(dv, 8)));
+    const __m256i v01 =
+        _mm256_castps_si256(_mm256_blendv_ps(d01, i01, _mm256_shuffle_ps(inked, inked, 0x00)));
+    const __m256i v23 =
+        _mm256_castps_si256(_mm256_blendv_ps(d23, i23, _mm256_shuffle_ps(inked, inked, 0xAA)));
+    const __m256i words = _mm256_packs_epi32(v01, v23);  // pixels 0, 2 | 1, 3
+    const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(words, words), order);
+    if (partial) {
+      _mm_maskstore_epi32(reinterpret_cast<int*>(d + i), lanes, _mm256_castsi256_si128(bytes));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
+    }
+  }
+  return true;
+}
+#endif
+
+// Destination rows are fetched two rows ahead of use: each row of a piece
+// touches new cache lines that the hardware does not foresee.
+constexpr int32_t kPrefetchRows = 2;
+// A destination box this small (a piece's) is prefetched whole at the start.
+constexpr int64_t kPrefetchAllPixels = 1 << 13;
+
+// Prefetches for writing the pixels [x0, x1) of row y, if inside the box.
+void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_t x0, int32_t x1) {
+  if (y >= box.bottom) return;
+  const char* first = reinterpret_cast<const char*>(RowOf(dst, y) + x0);
+  const char* last = reinterpret_cast<const char*>(RowOf(dst, y) + x1 - 1);
+  for (const char* p = first; p <= last; p += 64) __builtin_prefetch(p, 1);
+  __builtin_prefetch(last, 1);
+}
+
+}  // namespace
+
+void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, const Px* acc,
+                  const uint8_t* reached, PF_EffectWorld& dst) {
+  PF_Pixel* row = RowOf(dst, y);
+  const float k = job.coverage_scale * job.opacity / 255.0f;  // accumulated 0..255 -> 0..1
+  if (job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied) {
+    for (int32_t x = x0; x < x1; ++x) OverStraight(acc[x - job.box.left].v, k, row[x]);
+    return;
+  }
+  for (int32_t x = x0; x < x1; ++x) {
+    const F4 s = acc[x - job.box.left].v;
+    // Nothing in front: unchanged (COPY: outside the source's reach).
+    if (job.xfer == PF_Xfer_COPY ? !reached[x - job.box.left] : s[0] <= 0) continue;
+    const float as = s[0] * k;
+    const float ps[3] = {s[1] * k, s[2] * k, s[3] * k};
+    PF_Pixel& d = row[x];
+    const float ad = d.alpha / 255.0f;
+    const uint8_t dc[3] = {d.red, d.green, d.blue};
+    float pd[3];
+    for (int c = 0; c < 3; ++c) pd[c] = job.premultiplied ? dc[c] / 255.0f : dc[c] / 255.0f * ad;
+    float ao, po[3];
+    switch (job.xfer) {
+      case PF_Xfer_IN_FRONT:
+        ao = as + ad * (1 - as);
+        for (int c = 0; c < 3; ++c) po[c] = ps[c] + pd[c] * (1 - as);
+        break;
+      case PF_Xfer_BEHIND:
+        ao = ad + as * (1 - ad);
+        for (int c = 0; c < 3; ++c) po[c] = pd[c] + ps[c] * (1 - ad);
+        break;
+      default:  // PF_Xfer_COPY
+        ao = as;
+        for (int c = 0; c < 3; ++c) po[c] = ps[c];
+        break;
+    }
+    PF_Pixel out;
+    out.alpha = ToByte(ao * 255.0f);
+    uint8_t* oc[3] = {&out.red, &out.green, &out.blue};
+    for (int c = 0; c < 3; ++c) {
+      if (job.premultiplied) {
+        *oc[c] = std::min(ToByte(po[c] * 255.0f), out.alpha);
+      } else {
+        *oc[c] = ao > 0 ? ToByte(po[c] / ao * 255.0f) : 0;
+      }
+    }
+    d = out;
+  }
+}
+
+// Draws the destination rows [y_begin, y_end) of the job (those of the
+// field). Allocates its own accumulation row.
+void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t y_end,
+              PF_EffectWorld& dst) {
+  // One placement composited over straight alpha (every piece without
+  // motion blur): sample and composite in one pass, no accumulation row.
+  const bool direct =
+      job.placements.size() == 1 && job.xfer == PF_Xfer_IN_FRONT && !job.premultiplied;
+  std::vector<Px> acc(direct ? 0 : static_cast<size_t>(job.box.width()));
+  std::vector<uint8_t> reached(direct ? 0 : static_cast<size_t>(job.box.width()));
+  std::vector<std::pair<int32_t, int32_t>> spans;
+  const bool invariant = direct && HasRowInvariantSpan(job.placements[0]);
+  const auto span_u =
+      invariant ? RowSpan(job, job.placements[0], y_begin, /*narrow_v=*/false) : std::pair{0, 0};
+  const float k_direct = job.coverage_scale * job.opacity / 255.0f;
+#if defined(VANTREL_IMAGING_AVX2)
+  // COPY never takes the direct path, so every row here skips empty samples.
+  const bool use_avx2 = direct && job.bilinear && job.placements[0].affine && HaveAvx2();
+  RowStart row_start;
+  const RowStart* start = use_avx2 && invariant && span_u.first < span_u.second &&
+                                  MakeRowStart(*job.src, job.placements[0], y_begin, span_u.first,
+                                               span_u.second, row_start)
+                              ? &row_start
+                              : nullptr;
+#endif
+  if (static_cast<int64_t>(job.box.width()) * (y_end - y_begin) <= kPrefetchAllPixels) {
+    for (int32_t y = y_begin; y < y_end; ++y) {
+      PrefetchSpan(dst, y, job.box, job.box.left, job.box.right);
+    }
+  }
+  for (int32_t y = y_begin; y < y_end; ++y) {
+    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    if (direct) {
+      const auto [x0, x1] = invariant ? InvariantRowSpan(job, job.placements[0], y, span_u)
+                                      : RowSpan(job, job.placements[0], y);
+      if (x0 >= x1) continue;
+      PF_Pixel* row = RowOf(dst, y);
+      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
+#if defined(VANTREL_IMAGING_AVX2)
+      if (use_avx2 &&
+          WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row, start)) {
+        continue;
+      }
+#endif
+      WalkRowAny(job, job.placements[0], y, x0, x1,
+                 [row, k_direct](int32_t x, F4 sample) { OverStraight(sample, k_direct, row[x]); });
+      continue;
+    }
+    // Spans of the placements and their union; the union is cleared before
+    // accumulating because the spans may leave gaps between them.
+    int32_t x0 = job.box.right, x1 = job.box.left;
+    spans.clear();
+    for (const Placement& p : job.placements) {
+      const auto span = RowSpan(job, p, y);
+      spans.push_back(span);
+      if (span.first < span.second) {
+        x0 = std::min(x0, span.first);
+        x1 = std::max(x1, span.second);
+      }
+    }
+    if (x1 <= x0) continue;
+    std::fill(acc.begin() + (x0 - job.box.left), acc.begin() + (x1 - job.box.left),
+              Px{F4{0, 0, 0, 0}});
+    if (job.xfer == PF_Xfer_COPY) {
+      std::fill(reached.begin() + (x0 - job.box.left), reached.begin() + (x1 - job.box.left), 0);
+    }
+    for (size_t i = 0; i < job.placements.size(); ++i) {
+      if (spans[i].first < spans[i].second) {
+        AccumulateRow(job, job.placements[i], y, spans[i].first, spans[i].second, acc.data(),
+                      reached.data());
+      }
+    }
+    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
+    CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
+  }
+}
+
+}  // namespace vantrel::host::imaging_internal
