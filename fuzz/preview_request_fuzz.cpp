@@ -43,7 +43,7 @@ using vantrel::cli::RequestRefusal;
 
 // A reason goes to the page as the answer's one line.
 void CheckReason(const std::string& reason, const std::string& context) {
-  if (reason.empty() || reason.size() > 300 || reason.find_first_of("\r\n") != std::string::npos) {
+  if (reason.empty() || reason.size() > 500 || reason.find_first_of("\r\n") != std::string::npos) {
     Fault(context + ": the reason is not one short line: " + reason);
   }
 }
