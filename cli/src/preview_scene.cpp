@@ -63,6 +63,12 @@ std::string ReadText(const fs::path& path) {
   return text.str();
 }
 
+// A name the client sent, quoted for a one-line reason: escaped as JSON, so a
+// line break in it cannot start another line.
+std::string Quoted(const std::string& name) {
+  return json(name.substr(0, 64)).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 // A layer value as the page shows it: the document's own, else the default.
 json LayerValue(const ordered_json& layer, const char* key, json fallback) {
   if (layer.is_object() && layer.contains(key)) return json::parse(layer[key].dump());
@@ -126,7 +132,7 @@ void PreviewScene::Adopt(ordered_json doc, SceneFile file, bool relayout) {
 
 void PreviewScene::SetControl(const std::string& name, const json& value) {
   const ControlInfo* control = controls_.Find(name);
-  if (control == nullptr) throw EditError("unknown control \"" + name + "\"");
+  if (control == nullptr) throw EditError("unknown control " + Quoted(name));
   double number = 0;
   json stored = value;
   switch (control->kind) {
@@ -150,7 +156,8 @@ void PreviewScene::SetControl(const std::string& name, const json& value) {
         number = static_cast<double>(value.get<long long>());
       } else if (value.is_string()) {
         const auto it = std::find(choices.begin(), choices.end(), value.get<std::string>());
-        if (it == choices.end()) throw EditError("\"" + name + "\" has no choice " + value.dump());
+        if (it == choices.end())
+          throw EditError("\"" + name + "\" has no choice " + Quoted(value.get<std::string>()));
         number = static_cast<double>(it - choices.begin() + 1);
       } else {
         throw EditError("\"" + name + "\" takes one of its choices");
@@ -174,8 +181,8 @@ void PreviewScene::SetLayer(const json& values) {
   for (const auto& [key, value] : values.items()) {
     if (key != "text" && key != "font" && key != "style" && key != "size" && key != "fill" &&
         key != "align") {
-      throw EditError("the layer's \"" + key +
-                      "\" cannot be edited here; expected text, font, style, size, fill or align");
+      throw EditError("the layer's " + Quoted(key) +
+                      " cannot be edited here; expected text, font, style, size, fill or align");
     }
     // An empty style leaves the family's regular face (and lets a font file
     // be named).
@@ -192,10 +199,12 @@ void PreviewScene::SetLayer(const json& values) {
   try {
     file = ParseSceneText(text, path_, controls_);
   } catch (const SceneError& e) {
+    // "file:line:column: reason", a line for each mistake: the first one's
+    // reason, as the position is in text not yet saved.
     const std::string what = e.what();
-    // "file:line:column: reason": the position is in text not yet saved.
-    const std::size_t colon = what.find(": ", path_.string().size());
-    throw EditError(colon == std::string::npos ? what : what.substr(colon + 2));
+    const std::string first = what.substr(0, what.find('\n'));
+    const std::size_t colon = first.find(": ", path_.string().size());
+    throw EditError(colon == std::string::npos ? first : first.substr(colon + 2));
   }
   try {
     Adopt(std::move(doc), std::move(file), true);

@@ -20,6 +20,7 @@
 
 #include "preview_assets.h"
 #include "vantrel/cli/pieces.h"
+#include "vantrel/cli/preview_request.h"
 #include "vantrel/cli/preview_scene.h"
 #include "vantrel/cli/render_job.h"
 #include "vantrel/cli/video.h"
@@ -168,36 +169,6 @@ class EventStream {
   bool closed_ = false;
 };
 
-int ParseInt(const httplib::Request& req, const char* name, int fallback, int low, int high) {
-  if (!req.has_param(name)) return fallback;
-  const std::string text = req.get_param_value(name);
-  int value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
-      value > high) {
-    throw HttpError{400, std::string(name) + "=" + text.substr(0, 20) +
-                             ": expected a number from " + std::to_string(low) + " to " +
-                             std::to_string(high)};
-  }
-  return value;
-}
-
-host::Resolution ParseResolutionParam(const httplib::Request& req, host::Resolution fallback) {
-  if (!req.has_param("res")) return fallback;
-  try {
-    return ParseResolution(req.get_param_value("res"));
-  } catch (const UsageError&) {
-    throw HttpError{400, "res: expected one of full, half, third, quarter"};
-  }
-}
-
-json ParseBody(const httplib::Request& req) {
-  json body = json::parse(req.body, nullptr, false);
-  if (body.is_discarded()) throw HttpError{400, "the request body is not valid JSON"};
-  if (!body.is_object()) throw HttpError{400, "the request body must be a JSON object"};
-  return body;
-}
-
 double Milliseconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
       .count();
@@ -339,26 +310,23 @@ struct PreviewServer::Impl {
   // nothing to encode or decode, which on the loopback is the fastest way.
   // `received` is when the request arrived (before its edit, if any).
   void AnswerFrame(
-      const httplib::Request& req, httplib::Response& res,
+      const PreviewRequest& request, httplib::Response& res,
       std::chrono::steady_clock::time_point received = std::chrono::steady_clock::now()) {
     std::shared_ptr<const host::FrameRenderer> renderer;
-    int duration = 0;
     int version = 0;
     {
       std::lock_guard lock(scene_mutex);
       renderer = scene->renderer();
-      duration = scene->scene().comp.duration_frames;
       version = scene->version();
     }
-    const int frame = ParseInt(req, "frame", 0, 0, duration - 1);
-    const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
-    const std::string view = req.get_param_value("view").substr(0, 64);
+    const int frame = request.frame.value_or(0);
+    const host::Resolution resolution = request.resolution;
     std::string bytes;
     int width = 0;
     int height = 0;
     double render_ms = 0;
     const double edit_ms = Milliseconds(received);
-    if (!renders->Run(view, [&] {
+    if (!renders->Run(request.view, [&] {
           const auto start = std::chrono::steady_clock::now();
           const host::Image image = renderer->RenderFrame(frame, resolution);
           render_ms = Milliseconds(start);
@@ -386,7 +354,7 @@ struct PreviewServer::Impl {
   using Request = httplib::Request;
   using Response = httplib::Response;
 
-  void State(const Request&, Response& res) {
+  void State(Response& res) {
     json state;
     std::vector<std::string> violations;
     {
@@ -405,14 +373,14 @@ struct PreviewServer::Impl {
   }
 
   // Every piece's box on the frame, in delay order.
-  void Pieces(const Request& req, Response& res) {
+  void Pieces(const PreviewRequest& request, Response& res) {
     host::Scene snapshot;
     {
       std::lock_guard lock(scene_mutex);
       snapshot = scene->scene();
     }
-    const int frame = ParseInt(req, "frame", 0, 0, snapshot.comp.duration_frames - 1);
-    const host::Resolution resolution = ParseResolutionParam(req, options.resolution);
+    const int frame = request.frame.value_or(0);
+    const host::Resolution resolution = request.resolution;
     PiecesView view;
     renders->Run("", [&] { view = ObservePieces(*module, snapshot, frame, resolution); });
     const host::LayerTransform transform = host::TransformOf(snapshot.layer);
@@ -427,28 +395,23 @@ struct PreviewServer::Impl {
 
   // A control or layer edit. With a frame asked for, the answer is that
   // frame: an edit and its picture in one round trip.
-  void Edit(const Request& req, Response& res, bool control) {
-    const auto received = std::chrono::steady_clock::now();
-    const json body = ParseBody(req);
-    if (control &&
-        (!body.contains("name") || !body["name"].is_string() || !body.contains("value"))) {
-      throw HttpError{400, "expected {\"name\": control name, \"value\": value}"};
-    }
+  void Edit(const PreviewRequest& request, Response& res,
+            std::chrono::steady_clock::time_point received) {
     int version = 0;
     {
       std::lock_guard lock(scene_mutex);
-      if (control) {
-        scene->SetControl(body["name"].get<std::string>(), body["value"]);
+      if (request.action == PreviewAction::kControl) {
+        scene->SetControl(request.control, request.value);
       } else {
-        scene->SetLayer(body);
+        scene->SetLayer(request.value);
       }
       version = scene->version();
     }
-    if (req.has_param("frame")) return AnswerFrame(req, res, received);
+    if (request.frame) return AnswerFrame(request, res, received);
     res.set_content(json{{"version", version}}.dump(), "application/json");
   }
 
-  void Save(const Request&, Response& res) {
+  void Save(Response& res) {
     {
       std::lock_guard lock(scene_mutex);
       scene->Save();
@@ -456,14 +419,14 @@ struct PreviewServer::Impl {
     res.set_content(json{{"saved", options.scene.string()}}.dump(), "application/json");
   }
 
-  void Export(const Request& req, Response& res) {
-    StartExport(req.body.empty() ? json::object() : ParseBody(req));
+  void Export(const PreviewRequest& request, Response& res) {
+    StartExport(request);
     res.status = 202;
     res.set_content(json{{"folder", options.out_dir.string()}}.dump(), "application/json");
   }
 
   // Server-sent events until the page goes away or the server stops.
-  void Events(const Request&, Response& res) {
+  void Events(Response& res) {
     auto seen = std::make_shared<std::optional<std::uint64_t>>();
     res.set_chunked_content_provider(
         "text/event-stream", [this, seen](std::size_t, httplib::DataSink& sink) {
@@ -524,41 +487,55 @@ struct PreviewServer::Impl {
         res.set_content(reinterpret_cast<const char*>(a.data), a.size, a.type);
       });
     }
-    auto handle = [this](void (Impl::*method)(const Request&, Response&)) {
-      return Guard(
-          [this, method](const Request& req, Response& res) { (this->*method)(req, res); });
-    };
-    server.Get("/api/state", handle(&Impl::State));
-    server.Get("/api/frame",
-               Guard([this](const Request& req, Response& res) { AnswerFrame(req, res); }));
-    server.Get("/api/pieces", handle(&Impl::Pieces));
-    server.Post("/api/control",
-                Guard([this](const Request& req, Response& res) { Edit(req, res, true); }));
-    server.Post("/api/layer",
-                Guard([this](const Request& req, Response& res) { Edit(req, res, false); }));
-    server.Post("/api/save", handle(&Impl::Save));
-    server.Post("/api/export", handle(&Impl::Export));
-    server.Post("/api/export/cancel", Guard([this](const Request&, Response& res) {
-                  export_stop = true;
-                  res.set_content("{}", "application/json");
-                }));
-    server.Get("/api/events", [this](const Request& req, Response& res) { Events(req, res); });
+    // Every address under /api/ in either method is decoded in one place,
+    // which also answers the wrong method and an unknown address.
+    const auto api = Guard([this](const Request& req, Response& res) { Serve(req, res); });
+    server.Get(R"(/api/.*)", api);
+    server.Post(R"(/api/.*)", api);
   }
 
-  void StartExport(const json& body) {
+  void Serve(const Request& req, Response& res) {
+    const auto received = std::chrono::steady_clock::now();
+    int duration = 0;
+    {
+      std::lock_guard lock(scene_mutex);
+      duration = scene->scene().comp.duration_frames;
+    }
+    auto decoded = DecodePreviewRequest(req.method, req.path, req.params, req.body, duration,
+                                        options.resolution);
+    if (const auto* refusal = std::get_if<RequestRefusal>(&decoded)) {
+      throw HttpError{refusal->status, refusal->reason};
+    }
+    const PreviewRequest& request = std::get<PreviewRequest>(decoded);
+    switch (request.action) {
+      case PreviewAction::kState:
+        return State(res);
+      case PreviewAction::kFrame:
+        return AnswerFrame(request, res, received);
+      case PreviewAction::kPieces:
+        return Pieces(request, res);
+      case PreviewAction::kEvents:
+        return Events(res);
+      case PreviewAction::kControl:
+      case PreviewAction::kLayer:
+        return Edit(request, res, received);
+      case PreviewAction::kSave:
+        return Save(res);
+      case PreviewAction::kExport:
+        return Export(request, res);
+      case PreviewAction::kCancelExport:
+        export_stop = true;
+        res.set_content("{}", "application/json");
+        return;
+    }
+  }
+
+  void StartExport(const PreviewRequest& asked) {
     std::lock_guard lock(export_mutex);
     if (export_running) throw HttpError{409, "an export is already running"};
     if (export_thread.joinable()) export_thread.join();
     RenderRequest request;
-    request.resolution = host::Resolution::kFull;
-    if (body.contains("resolution")) {
-      if (!body["resolution"].is_string()) throw HttpError{400, "resolution: expected a name"};
-      try {
-        request.resolution = ParseResolution(body["resolution"].get<std::string>());
-      } catch (const UsageError&) {
-        throw HttpError{400, "resolution: expected one of full, half, third, quarter"};
-      }
-    }
+    request.resolution = asked.resolution;
     host::Scene snapshot;
     {
       std::lock_guard scene_lock(scene_mutex);
@@ -567,7 +544,7 @@ struct PreviewServer::Impl {
     request.frames = ParseFrameList("", snapshot.comp.duration_frames);
     request.out_dir = options.out_dir;
     request.jobs = 1;
-    if (body.value("video", false) && FindProgram("ffmpeg")) {
+    if (asked.video && FindProgram("ffmpeg")) {
       request.video = options.out_dir / (options.scene.stem().string() + ".mp4");
     }
     export_stop = false;

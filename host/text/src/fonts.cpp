@@ -95,6 +95,16 @@ std::size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
+// A name as a message quotes it: a name can be as long as its writer likes,
+// and a message shows its first 60 bytes (whole UTF-8 sequences), then "…".
+std::string Quoted(const std::string& name) {
+  constexpr std::size_t kLongest = 60;
+  if (name.size() <= kLongest) return "\"" + name + "\"";
+  std::size_t cut = kLongest;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return "\"" + name.substr(0, cut) + "…\"";
+}
+
 std::string QuotedList(const std::vector<std::string>& items) {
   std::string out;
   for (const std::string& s : items) out += (out.empty() ? "\"" : ", \"") + s + "\"";
@@ -169,13 +179,13 @@ FontLookup FindFontFamily(const std::string& pattern, const std::string& style) 
     std::lock_guard lock(FontconfigMutex());
     Pattern pat(FcNameParse(reinterpret_cast<const FcChar8*>(pattern.c_str())));
     if (pat.p == nullptr) {
-      out.problem = "\"" + pattern + "\" is not a font family or fontconfig pattern";
+      out.problem = Quoted(pattern) + " is not a font family or fontconfig pattern";
       return out;
     }
     family = StringOf(pat.p, FC_FAMILY);
     if (family.empty()) {
       out.problem =
-          "font pattern \"" + pattern + "\" names no family; expected e.g. \"DejaVu Sans\"";
+          "font pattern " + Quoted(pattern) + " names no family; expected e.g. \"DejaVu Sans\"";
       return out;
     }
     if (!style.empty()) {
@@ -198,8 +208,8 @@ FontLookup FindFontFamily(const std::string& pattern, const std::string& style) 
                   [&](const std::string& f) { return Folded(f) == Folded(family); });
   if (!out.face || !same_family) {
     out.face.reset();
-    out.problem = "font family \"" + family +
-                  "\" is not installed; closest installed: " + QuotedList(CloseFamilies(family)) +
+    out.problem = "font family " + Quoted(family) +
+                  " is not installed; closest installed: " + QuotedList(CloseFamilies(family)) +
                   " (see vantrel fonts)";
     return out;
   }
@@ -210,8 +220,8 @@ FontLookup FindFontFamily(const std::string& pattern, const std::string& style) 
     for (const FontFace& f : ListFonts(family)) styles.insert(f.style);
     out.face.reset();
     out.no_such_style = true;
-    out.problem = "font family \"" + family + "\" has no style \"" + style +
-                  "\"; its styles: " + QuotedList({styles.begin(), styles.end()});
+    out.problem = "font family " + Quoted(family) + " has no style " + Quoted(style) +
+                  "; its styles: " + QuotedList({styles.begin(), styles.end()});
   }
   return out;
 }

@@ -63,6 +63,8 @@ class PreviewScene {
   // "scene.json:3:7: ..." while the file on disk cannot be used, else empty.
   const std::string& error() const { return error_; }
   const host::Scene& scene() const { return file_.scene; }
+  // The document a save writes (FormatSceneJson of it).
+  const nlohmann::ordered_json& document() const { return doc_; }
   const ControlCatalog& controls() const { return controls_; }
   // Shared so that a render may outlive the next edit.
   std::shared_ptr<const host::FrameRenderer> renderer() const { return renderer_; }
