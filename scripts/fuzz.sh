@@ -31,7 +31,6 @@ options=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -print_final_
 if [ -f "fuzz/$target.dict" ]; then options+=(-dict="fuzz/$target.dict"); fi
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp:print_suppressions=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0}"
 exec nice -n 10 "build-fuzz/fuzz/fuzz_$target" "${options[@]}" "$scratch" "fuzz/corpus/$target"
