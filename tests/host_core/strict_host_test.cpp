@@ -235,6 +235,18 @@ TEST(HandleTable, FindsOnlyLiveHandlesOfTheRightKind) {
   table.Revoke(&layer);
   EXPECT_EQ(table.Find<int>(HandleKind::kLayer, &layer), nullptr);
 
+  // A lookup is not answered from an earlier one across a change of the
+  // table: the same address lent again as another kind, or another table.
+  static int reused = 0;
+  table.Lend(HandleKind::kPath, &reused);
+  EXPECT_EQ(table.Find<int>(HandleKind::kPath, &reused), &reused);
+  table.Lend(HandleKind::kWorld, &reused);
+  EXPECT_EQ(table.Find<int>(HandleKind::kPath, &reused), nullptr);
+  EXPECT_EQ(table.Find<int>(HandleKind::kWorld, &reused), &reused);
+  EXPECT_EQ(Session().handles().Find<int>(HandleKind::kWorld, &reused), nullptr);
+  table.Revoke(&reused);
+  EXPECT_EQ(table.Find<int>(HandleKind::kWorld, &reused), nullptr);
+
   // The session's effect_ref is lent as well.
   EXPECT_NE(table.Find<void>(HandleKind::kProgPtr, session.effect_ref()), nullptr);
   EXPECT_EQ(session.violations().size(), 3u);

@@ -37,6 +37,27 @@ TEST(Image, RowsArePaddedAndDescribedLikeAHostWorld) {
   EXPECT_THROW(Image(-1, 2), std::invalid_argument);
 }
 
+// Blocks of every size class (the heap, kept for reuse, kept and laid out on
+// huge pages) come back clear when reused; the largest start on a 2 MB line.
+TEST(Image, BlocksOfEverySizeAreClearWhenReused) {
+  const struct {
+    int32_t width, height;
+    bool huge_aligned;
+  } cases[] = {{48, 64, false}, {512, 600, false}, {1920, 1080, true}, {4000, 3000, true}};
+  for (const auto& c : cases) {
+    for (int round = 0; round < 2; ++round) {
+      Image img(c.width, c.height);
+      const int32_t last_x = c.width - 1, last_y = c.height - 1;
+      EXPECT_TRUE(Same(img.at(0, 0), {0, 0, 0, 0})) << c.width;
+      EXPECT_TRUE(Same(img.at(last_x, last_y), {0, 0, 0, 0})) << c.width;
+      const bool aligned = reinterpret_cast<uintptr_t>(img.data()) % (2u << 20) == 0;
+      EXPECT_TRUE(aligned || !c.huge_aligned) << c.width;
+      img.at(0, 0) = {255, 1, 2, 3};  // dirties the block that the next round reuses
+      img.at(last_x, last_y) = {255, 1, 2, 3};
+    }
+  }
+}
+
 TEST(Image, WorldValidity) {
   Image img(4, 2);
   PF_EffectWorld w = img.AsWorld();

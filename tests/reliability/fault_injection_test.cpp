@@ -5,11 +5,14 @@
 // released, every owned host object disposed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "render_harness.h"
 #include "under_asan.h"
@@ -232,6 +235,24 @@ TEST(FaultPlan, RefusesFunctionsItCannotFailAndCountsFromOne) {
   EXPECT_FALSE(PlannedFailure("AEGP_New").has_value());
   EXPECT_EQ(session.fault_plan().Calls("AEGP_New"), 3);
   EXPECT_EQ(session.fault_plan().Injected(), 1);
+  // Counted by name, not by the address the name is read from; calls on
+  // other threads count too, each with its own number.
+  const std::string copied = "AEGP_New";
+  EXPECT_EQ(session.fault_plan().Calls(copied), 3);
+  EXPECT_EQ(session.fault_plan().Calls("fill"), 0);
+  session.fault_plan().FailCall("fill", 400, 9);
+  std::vector<std::thread> threads;
+  std::atomic<int> failed{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      Session::CurrentScope on_thread(&session);
+      for (int i = 0; i < 100; ++i) failed += PlannedFailure("fill") ? 1 : 0;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(session.fault_plan().Calls("fill"), 400);
+  EXPECT_EQ(failed.load(), 1);
+  EXPECT_EQ(session.fault_plan().Injected(), 2);
 }
 
 TEST(FaultPlan, AFailedCallLeavesNoHandleAndWritesNoValue) {

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <iterator>
 
 #include "vantrel/host/session.h"
 
@@ -39,7 +41,26 @@ void Violation(std::string what) {
   if (Session* session = Session::Current()) session->AddViolation(std::move(what));
 }
 
+std::atomic<uint64_t> next_version{1};
+
+// A lookup that found a live handle: valid while its table's version is the
+// one it was made at. A few per thread, replaced in turn.
+struct Found {
+  const HandleTable* table = nullptr;
+  uint64_t version = 0;
+  const void* handle = nullptr;
+  HandleKind kind{};
+};
+thread_local Found recent_finds[4];
+thread_local unsigned next_find = 0;
+
 }  // namespace
+
+HandleTable::HandleTable() : version_(next_version.fetch_add(1, std::memory_order_relaxed)) {}
+
+void HandleTable::Changed() {
+  version_.store(next_version.fetch_add(1, std::memory_order_relaxed), std::memory_order_release);
+}
 
 HandleTable::~HandleTable() {
   std::vector<std::shared_ptr<void>> holders;
@@ -49,6 +70,7 @@ HandleTable::~HandleTable() {
       if (entry.holder) holders.push_back(std::move(entry.holder));
     }
     live_.clear();
+    Changed();
   }
   holders.clear();
 }
@@ -60,6 +82,7 @@ void HandleTable::Insert(HandleKind kind, const void* handle, std::shared_ptr<vo
   // live entry at the same address is replaced (a re-lent borrowed handle).
   live_[handle] = Entry{kind, std::move(holder), owned, next_serial_++};
   ++issued_[kind];
+  Changed();
 }
 
 void HandleTable::Lend(HandleKind kind, const void* handle) {
@@ -68,9 +91,20 @@ void HandleTable::Lend(HandleKind kind, const void* handle) {
 }
 
 void* HandleTable::FindRaw(HandleKind kind, const void* handle) const {
+  // Module calls look up the same few handles over and over between the
+  // changes of the table: those are answered without the lock.
+  const uint64_t version = version_.load(std::memory_order_acquire);
+  for (const Found& f : recent_finds) {
+    if (f.table == this && f.handle == handle && f.version == version) {
+      return f.kind == kind ? const_cast<void*>(handle) : nullptr;
+    }
+  }
   std::lock_guard lock(mutex_);
   auto it = live_.find(handle);
-  if (it == live_.end() || it->second.kind != kind) return nullptr;
+  if (it == live_.end()) return nullptr;
+  recent_finds[next_find++ % std::size(recent_finds)] = {
+      this, version_.load(std::memory_order_relaxed), handle, it->second.kind};
+  if (it->second.kind != kind) return nullptr;
   return const_cast<void*>(handle);
 }
 
@@ -96,6 +130,7 @@ bool HandleTable::Dispose(HandleKind kind, const void* handle) {
   // Destroy the object outside the lock: its destructor may use the table.
   std::shared_ptr<void> holder = std::move(it->second.holder);
   live_.erase(it);
+  Changed();
   lock.unlock();
   holder.reset();
   return true;
@@ -109,6 +144,7 @@ void HandleTable::Revoke(const void* handle) {
     if (it == live_.end()) return;
     holder = std::move(it->second.holder);
     live_.erase(it);
+    Changed();
   }
 }
 
@@ -145,6 +181,7 @@ std::vector<std::string> HandleTable::ReclaimOwnedSince(uint64_t serial) {
         found.emplace_back(it->second.serial, Describe(it->second.kind, it->first));
         holders.push_back(std::move(it->second.holder));
         it = live_.erase(it);
+        Changed();
       } else {
         ++it;
       }

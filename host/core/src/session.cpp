@@ -113,6 +113,33 @@ const std::vector<std::string>& FaultableHostFunctions() {
   return kFunctions;
 }
 
+namespace {
+
+// The place of `function` in FaultableHostFunctions(), or -1. Callers pass
+// string literals, so each thread remembers where the last few addresses
+// were found and checks that one name before searching the whole list.
+int FaultableIndex(const char* function) {
+  struct Found {
+    const char* name = nullptr;
+    int index = 0;
+  };
+  thread_local Found recent[8];
+  thread_local unsigned next = 0;
+  const auto& known = FaultableHostFunctions();
+  for (const Found& f : recent) {
+    if (f.name == function && known[static_cast<std::size_t>(f.index)] == function) return f.index;
+  }
+  for (std::size_t i = 0; i < known.size(); ++i) {
+    if (known[i] == function) {
+      recent[next++ % std::size(recent)] = {function, static_cast<int>(i)};
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 void FaultPlan::FailCall(const std::string& function, int nth, A_Err code) {
   const auto& known = FaultableHostFunctions();
   if (std::find(known.begin(), known.end(), function) == known.end()) {
@@ -121,24 +148,35 @@ void FaultPlan::FailCall(const std::string& function, int nth, A_Err code) {
   if (nth < 1) throw HostError("calls are counted from 1, not " + std::to_string(nth));
   std::lock_guard lock(mutex_);
   planned_[{function, nth}] = code;
+  any_planned_.store(true, std::memory_order_release);
 }
 
 std::optional<A_Err> FaultPlan::Count(const char* function) {
+  const int index = FaultableIndex(function);
+  int nth;
+  if (index >= 0 && static_cast<std::size_t>(index) < kMaxCounted) {
+    nth = counts_[index].fetch_add(1, std::memory_order_relaxed) + 1;
+  } else {
+    std::lock_guard lock(mutex_);
+    auto it = other_calls_.find(std::string_view(function));
+    if (it == other_calls_.end()) it = other_calls_.emplace(function, 0).first;
+    nth = ++it->second;
+  }
+  if (!any_planned_.load(std::memory_order_acquire)) return std::nullopt;
   std::lock_guard lock(mutex_);
-  auto it = calls_.find(std::string_view(function));
-  if (it == calls_.end()) it = calls_.emplace(function, 0).first;
-  const int nth = ++it->second;
-  if (planned_.empty()) return std::nullopt;
-  auto planned = planned_.find({it->first, nth});
+  auto planned = planned_.find({std::string(function), nth});
   if (planned == planned_.end()) return std::nullopt;
   ++injected_;
   return planned->second;
 }
 
 int FaultPlan::Calls(const std::string& function) const {
+  const int index = FaultableIndex(function.c_str());
+  if (index >= 0 && static_cast<std::size_t>(index) < kMaxCounted)
+    return counts_[index].load(std::memory_order_relaxed);
   std::lock_guard lock(mutex_);
-  auto it = calls_.find(function);
-  return it == calls_.end() ? 0 : it->second;
+  auto it = other_calls_.find(function);
+  return it == other_calls_.end() ? 0 : it->second;
 }
 
 int FaultPlan::Injected() const {

@@ -91,8 +91,16 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
   PremulSource s;
   s.width = src.width;
   s.height = src.height;
-  // Inked extent of each source row, and of the whole source.
-  std::vector<std::pair<int32_t, int32_t>> rows(static_cast<size_t>(src.height));
+  // Inked extent of each source row, and of the whole source. Both lists
+  // are kept per thread: a frame makes one source per piece.
+  // Lists grown by a very tall source are given back at the next call.
+  thread_local std::vector<std::pair<int32_t, int32_t>> rows, ink;
+  constexpr size_t kKeptRows = size_t{1} << 16;
+  if (rows.capacity() > kKeptRows && static_cast<size_t>(src.height) + 2 <= kKeptRows) {
+    std::vector<std::pair<int32_t, int32_t>>().swap(rows);
+    std::vector<std::pair<int32_t, int32_t>>().swap(ink);
+  }
+  rows.resize(static_cast<size_t>(src.height));
   int32_t left = src.width, right = 0, top = src.height, bottom = 0;
   for (int32_t y = 0; y < src.height; ++y) {
     const PF_Pixel* row = RowOf(src, y);
@@ -120,7 +128,8 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
   if (storage.size() < total) storage.resize(total);
   Px* px = storage.data();
   s.px = px;
-  s.ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  s.ink = ink.data();
   const Px zero{F4{0, 0, 0, 0}};
   std::fill(px, px + stride, zero);                  // top border
   std::fill(px + total - stride, px + total, zero);  // bottom border
@@ -132,7 +141,7 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
       std::fill(out, out + stride, zero);
       continue;
     }
-    s.ink[r] = {a - left + 1, b - left + 1};
+    ink[r] = {a - left + 1, b - left + 1};
     std::fill(out, out + (a - left + 1), zero);
     std::fill(out + (b - left + 1), out + stride, zero);
     const PF_Pixel* row = RowOf(src, y);

@@ -87,9 +87,9 @@ struct PremulSource {
   int32_t ox = 0, oy = 0;         // padded coordinates of the buffer's first pixel
   int32_t bw = 2, bh = 2;         // buffer size, border included
   const Px* px = nullptr;         // bw × bh pixels, row by row
-  // Per buffer row, the buffer columns [first, last) whose pixels have ink
-  // (first == last when none).
-  std::vector<std::pair<int32_t, int32_t>> ink;
+  // Per buffer row (bh of them), the buffer columns [first, last) whose
+  // pixels have ink (first == last when none).
+  const std::pair<int32_t, int32_t>* ink = nullptr;
   bool any_ink = false;
 
   // Whether the taps of padded pixel (ix, iy) lie in the buffer: bilinear
@@ -108,7 +108,8 @@ inline bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
 // Reads the source once to find its inked rows and columns, then converts
 // only those into `storage`, which it grows when too small and otherwise
 // overwrites (every pixel of the buffer is written once, without clearing
-// it first). The result points into `storage`.
+// it first). The result points into `storage`, and its `ink` into memory of
+// the calling thread that the thread's next call overwrites.
 PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
                               std::vector<Px>& storage);
 

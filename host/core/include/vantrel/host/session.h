@@ -8,6 +8,8 @@
 #ifndef VANTREL_HOST_SESSION_H
 #define VANTREL_HOST_SESSION_H
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -53,7 +55,7 @@ const char* HandleKindName(HandleKind kind);
 // Revoke (borrowed kinds); a stale, unknown or wrong-kind handle is refused.
 class HandleTable {
  public:
-  HandleTable() = default;
+  HandleTable();
   // Destroys the objects still held one by one outside the lock, so that an
   // object's destructor may itself revoke the handles it lent.
   ~HandleTable();
@@ -104,10 +106,17 @@ class HandleTable {
     bool owned;
     uint64_t serial;
   };
+  // Marks a change of live_ (under the lock): lookups remembered per thread
+  // are valid while the version they were made at is current.
+  void Changed();
+
   mutable std::mutex mutex_;
   std::unordered_map<const void*, Entry> live_;
   std::map<HandleKind, std::size_t> issued_;
   uint64_t next_serial_ = 1;
+  // Unique across all tables, so that a table made at a freed one's address
+  // matches nothing remembered about the old one.
+  std::atomic<uint64_t> version_;
 };
 
 // Suites by (name, version). Counts every acquire and release; can refuse a
@@ -190,8 +199,14 @@ class FaultPlan {
   int Injected() const;
 
  private:
+  // Counting is on the path of every host call a module makes: the calls of
+  // the faultable functions are atomic counters by the function's place in
+  // FaultableHostFunctions(), and the plan is looked at only once one is set.
+  static constexpr std::size_t kMaxCounted = 32;
+  std::atomic<int> counts_[kMaxCounted] = {};
+  std::atomic<bool> any_planned_{false};
   mutable std::mutex mutex_;
-  std::map<std::string, int, std::less<>> calls_;
+  std::map<std::string, int, std::less<>> other_calls_;  // names outside the list
   std::map<std::pair<std::string, int>, A_Err> planned_;
   int injected_ = 0;
 };
