@@ -147,14 +147,6 @@ __attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px
   return _mm256_add_ps(t, _mm256_mul_ps(_mm256_sub_ps(b, t), wy8));
 }
 
-// The bilinear walk of one affine row that stays on one source row, with
-// OverStraight as the sink, four pixels per step in two AVX2 vectors: each
-// half holds one pixel and goes through the same operations, in the same
-// order, as Tap and OverStraight give it, so the bytes are those of the
-// one-pixel walk. Four transparent destination pixels are tested with one
-// load and drawn with one division and one store, without a branch on which
-// of them have ink. False, having drawn nothing, where the row is not of
-// that kind.
 // The 32.32 fixed point and its range, as WalkRow uses them.
 constexpr double kFixedOne = 4294967296.0;  // 2^32
 constexpr double kFixedRange = 1 << 28;
@@ -196,67 +188,20 @@ bool MakeRowStart(const PremulSource& s, const Placement& p, int32_t y, int32_t 
   return true;
 }
 
-__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
-                                                     int32_t y, int32_t x0, int32_t x1, float k,
-                                                     PF_Pixel* dst_row, const RowStart* start) {
-  const auto& m = p.inv.m;
-  const double yc = y + 0.5, c0 = x0 + 0.5;
-  const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
-  const double du = m[0][0], dv = m[0][1];
-  const int32_t limit_u = s.width + 1;
-  const int32_t limit_v = s.height + 1;
-  // The same fixed point and the same conditions as WalkRow.
-  constexpr double kOne = kFixedOne;
-  constexpr double kRange = kFixedRange;
-  const double n = x1 - x0;
-  const double v0 = v + 0.5;
-  int64_t fu, fdu;
-  if (start) {
-    if (!(std::fabs(v0) < kRange && std::fabs(v0 + n * dv) < kRange)) return false;
-    fu = start->fu;
-    fdu = start->fdu;
-  } else {
-    const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
-    if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
-          std::fabs(v0 + n * dv) < kRange)) {
-      return false;
-    }
-    fu = RoundToInt64(u0 * kOne);
-    fdu = RoundToInt64(du * kOne);
-  }
-  const int64_t fv = RoundToInt64(v0 * kOne);
-  const int64_t fdv = RoundToInt64(dv * kOne);
-  if (fdv != 0) return false;
-  const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
-  constexpr float kFrac = 1.0f / 16777216.0f;
-  if (static_cast<uint64_t>(fv) >= lim_v) return true;
-  const int32_t iy = static_cast<int32_t>(fv >> 32);
-  if (!s.Holds(s.ox, iy)) return true;
-  const size_t r = static_cast<size_t>(iy - s.oy);
-  auto ink = s.ink[r + 1];
-  const auto above = s.ink[r];
-  if (above.first < above.second) {
-    ink = ink.first < ink.second
-              ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
-              : above;
-  }
-  if (ink.first >= ink.second) return true;
-  const int32_t first = ink.first - 1;
-  const int32_t last = ink.second - 1;
-  const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
-  const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
-  if (lo >= hi) return true;
-  const auto [k0, k1] =
-      start && !start->steps_below.empty()
-          ? std::pair<int64_t, int64_t>{start->steps_below[static_cast<size_t>(lo)],
-                                        start->steps_below[static_cast<size_t>(hi)]}
-          : StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
-  const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
-  const Px* row = s.Row(iy);
-  const int32_t stride = s.bw;
-  fu += k0 * fdu - (static_cast<int64_t>(s.ox) << 32);
-  PF_Pixel* d = dst_row + x0;
-
+// The steps [k0, k1) of a row that stays on source row `row` (vertical
+// fraction wy), four pixels per step in two AVX2 vectors: each half holds
+// one pixel and goes through the same operations, in the same order, as Tap
+// and OverStraight give it, so the bytes are those of the one-pixel walk.
+// Four transparent destination pixels are tested with one load and drawn
+// with one division and one store, without a branch on which of them have
+// ink. `fu` is the 32.32 buffer column of step k0, `d` the destination pixel
+// of step 0.
+__attribute__((target("avx2"), always_inline)) inline void DrawStepsAvx2(const Px* row,
+                                                                         int32_t stride, int64_t fu,
+                                                                         int64_t fdu, int64_t k0,
+                                                                         int64_t k1, float wy,
+                                                                         float k, PF_Pixel* d) {
+  constexpr float kFrac = 1.0f / 16777216.0f;  // 2^-24, as in WalkRow
   const __m256 wy8 = _mm256_set1_ps(wy);
   const __m256 c255 = _mm256_set1_ps(255.0f);
   const __m256 half = _mm256_set1_ps(0.5f);
@@ -341,6 +286,58 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
     }
   }
+}
+
+// The bilinear walk of one affine row that stays on one source row, with
+// OverStraight as the sink, by DrawStepsAvx2. False, having drawn nothing,
+// where the row is not of that kind.
+__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
+                                                     int32_t y, int32_t x0, int32_t x1, float k,
+                                                     PF_Pixel* dst_row) {
+  const auto& m = p.inv.m;
+  const double yc = y + 0.5, c0 = x0 + 0.5;
+  const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
+  const double du = m[0][0], dv = m[0][1];
+  const int32_t limit_u = s.width + 1;
+  const int32_t limit_v = s.height + 1;
+  // The same fixed point and the same conditions as WalkRow.
+  constexpr double kOne = kFixedOne;
+  constexpr double kRange = kFixedRange;
+  const double n = x1 - x0;
+  const double v0 = v + 0.5;
+  const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+  if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
+        std::fabs(v0 + n * dv) < kRange)) {
+    return false;
+  }
+  const int64_t fu = RoundToInt64(u0 * kOne);
+  const int64_t fdu = RoundToInt64(du * kOne);
+  const int64_t fv = RoundToInt64(v0 * kOne);
+  const int64_t fdv = RoundToInt64(dv * kOne);
+  if (fdv != 0) return false;
+  const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
+  constexpr float kFrac = 1.0f / 16777216.0f;
+  if (static_cast<uint64_t>(fv) >= lim_v) return true;
+  const int32_t iy = static_cast<int32_t>(fv >> 32);
+  if (!s.Holds(s.ox, iy)) return true;
+  const size_t r = static_cast<size_t>(iy - s.oy);
+  auto ink = s.ink[r + 1];
+  const auto above = s.ink[r];
+  if (above.first < above.second) {
+    ink = ink.first < ink.second
+              ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
+              : above;
+  }
+  if (ink.first >= ink.second) return true;
+  const int32_t first = ink.first - 1;
+  const int32_t last = ink.second - 1;
+  const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
+  const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
+  if (lo >= hi) return true;
+  const auto [k0, k1] = StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
+  const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+  DrawStepsAvx2(s.Row(iy), s.bw, fu + k0 * fdu - (static_cast<int64_t>(s.ox) << 32), fdu, k0, k1,
+                wy, k, dst_row + x0);
   return true;
 }
 #endif
@@ -359,6 +356,72 @@ void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_
   for (const char* p = first; p <= last; p += 64) __builtin_prefetch(p, 1);
   __builtin_prefetch(last, 1);
 }
+
+#if defined(VANTREL_IMAGING_AVX2)
+// The rows [y_begin, y_end) (those of the field) of a placement with
+// HasRowInvariantSpan whose rows all span span_u from `start`: for each row
+// what WalkRowOverAvx2 does with that placement (v does not move along a
+// row, so the step in v is 0), with what stays the same from row to row
+// worked out once. Rows outside the fixed-point range take WalkRowAny.
+__attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, PF_Field field,
+                                                      int32_t y_begin, int32_t y_end,
+                                                      std::pair<int32_t, int32_t> span_u,
+                                                      const RowStart& start, float k,
+                                                      PF_EffectWorld& dst) {
+  const PremulSource& s = *job.src;
+  const Placement& p = job.placements[0];
+  const auto& m = p.inv.m;
+  const auto [x0, x1] = span_u;
+  const double c0 = x0 + 0.5;
+  const double hi_v = s.height + 0.5;  // InvariantRowSpan's support, bilinear
+  const uint64_t lim_v = static_cast<uint64_t>(s.height + 1) << 32;
+  const int32_t limit_u = s.width + 1;
+  const int32_t ox = s.ox, oy = s.oy, bw = s.bw, bh = s.bh;
+  const std::pair<int32_t, int32_t>* const ink_rows = s.ink;
+  const int64_t fu_buffer = start.fu - (static_cast<int64_t>(ox) << 32);
+  const bool have_steps = !start.steps_below.empty();
+  constexpr float kFrac = 1.0f / 16777216.0f;
+  for (int32_t y = y_begin; y < y_end; ++y) {
+    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    const double yc = y + 0.5;
+    const double base = yc * m[1][1] + m[2][1];
+    if (base < -0.5 || base > hi_v) continue;
+    PF_Pixel* dst_row = RowOf(dst, y);
+    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
+    const double v0 = c0 * m[0][1] + yc * m[1][1] + m[2][1] + 0.5;
+    if (!(std::fabs(v0) < kFixedRange)) {
+      WalkRowAny(job, p, y, x0, x1,
+                 [dst_row, k](int32_t x, F4 sample) { OverStraight(sample, k, dst_row[x]); });
+      continue;
+    }
+    const int64_t fv = RoundToInt64(v0 * kFixedOne);
+    if (static_cast<uint64_t>(fv) >= lim_v) continue;
+    const int32_t iy = static_cast<int32_t>(fv >> 32);
+    if (static_cast<uint32_t>(iy - oy) > static_cast<uint32_t>(bh - 2)) continue;  // !s.Holds
+    const size_t r = static_cast<size_t>(iy - oy);
+    auto ink = ink_rows[r + 1];
+    const auto above = ink_rows[r];
+    if (above.first < above.second) {
+      ink = ink.first < ink.second
+                ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
+                : above;
+    }
+    if (ink.first >= ink.second) continue;
+    const int64_t lo = std::max<int64_t>(static_cast<int64_t>(ink.first - 1) + ox, 0);
+    const int64_t hi = std::min<int64_t>(static_cast<int64_t>(ink.second - 1) + ox + 1, limit_u);
+    if (lo >= hi) continue;
+    const auto [k0, k1] =
+        have_steps ? std::pair<int64_t, int64_t>{start.steps_below[static_cast<size_t>(lo)],
+                                                 start.steps_below[static_cast<size_t>(hi)]}
+                   : StepsWithin(start.fu, start.fdu, lo << 32, hi << 32, x1 - x0);
+    const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+    DrawStepsAvx2(s.px + r * static_cast<size_t>(bw), bw, fu_buffer + k0 * start.fdu, start.fdu, k0,
+                  k1, wy, k, dst_row + x0);
+  }
+}
+#endif
 
 }  // namespace
 
@@ -440,6 +503,12 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
       PrefetchSpan(dst, y, job.box, job.box.left, job.box.right);
     }
   }
+#if defined(VANTREL_IMAGING_AVX2)
+  if (start) {
+    WalkRowsOverAvx2(job, field, y_begin, y_end, span_u, *start, k_direct, dst);
+    return;
+  }
+#endif
   for (int32_t y = y_begin; y < y_end; ++y) {
     if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
       continue;
@@ -451,8 +520,7 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
       PF_Pixel* row = RowOf(dst, y);
       PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
 #if defined(VANTREL_IMAGING_AVX2)
-      if (use_avx2 &&
-          WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row, start)) {
+      if (use_avx2 && WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row)) {
         continue;
       }
 #endif
