@@ -357,21 +357,6 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
 }
 #endif
 
-// Destination rows are fetched two rows ahead of use: each row of a piece
-// touches new cache lines that the hardware does not foresee.
-constexpr int32_t kPrefetchRows = 2;
-// A destination box this small (a piece's) is prefetched whole at the start.
-constexpr int64_t kPrefetchAllPixels = 1 << 13;
-
-// Prefetches for writing the pixels [x0, x1) of row y, if inside the box.
-void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_t x0, int32_t x1) {
-  if (y >= box.bottom) return;
-  const char* first = reinterpret_cast<const char*>(RowOf(dst, y) + x0);
-  const char* last = reinterpret_cast<const char*>(RowOf(dst, y) + x1 - 1);
-  for (const char* p = first; p <= last; p += 64) __builtin_prefetch(p, 1);
-  __builtin_prefetch(last, 1);
-}
-
 #if defined(VANTREL_IMAGING_AVX2)
 // The rows [y_begin, y_end) (those of the field) of a placement with
 // HasRowInvariantSpan whose rows all span span_u from `start`: for each row
@@ -403,7 +388,6 @@ __attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, P
     const double base = yc * m[1][1] + m[2][1];
     if (base < -0.5 || base > hi_v) continue;
     PF_Pixel* dst_row = RowOf(dst, y);
-    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
     const double v0 = c0 * m[0][1] + yc * m[1][1] + m[2][1] + 0.5;
     if (!(std::fabs(v0) < kFixedRange)) {
       WalkRowAny(job, p, y, x0, x1,
@@ -512,11 +496,6 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                               ? &row_start
                               : nullptr;
 #endif
-  if (static_cast<int64_t>(job.box.width()) * (y_end - y_begin) <= kPrefetchAllPixels) {
-    for (int32_t y = y_begin; y < y_end; ++y) {
-      PrefetchSpan(dst, y, job.box, job.box.left, job.box.right);
-    }
-  }
 #if defined(VANTREL_IMAGING_AVX2)
   if (start) {
     WalkRowsOverAvx2(job, field, y_begin, y_end, span_u, *start, k_direct, dst);
@@ -532,7 +511,6 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                                       : RowSpan(job, job.placements[0], y);
       if (x0 >= x1) continue;
       PF_Pixel* row = RowOf(dst, y);
-      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
 #if defined(VANTREL_IMAGING_AVX2)
       if (use_avx2 && WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row)) {
         continue;
@@ -566,7 +544,6 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                       reached.data());
       }
     }
-    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
     CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
   }
 }
