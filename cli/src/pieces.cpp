@@ -305,8 +305,12 @@ std::string FormatPieces(const PiecesView& view, int frame) {
              view.in_doubt[last + 1] == view.in_doubt[last] + 1) {
         ++last;
       }
-      out += (i ? ", " : " ") + std::to_string(view.in_doubt[i]);
-      if (last > i) out += "-" + std::to_string(view.in_doubt[last]);
+      out += i ? ", " : " ";
+      out += std::to_string(view.in_doubt[i]);
+      if (last > i) {
+        out += '-';
+        out += std::to_string(view.in_doubt[last]);
+      }
       i = last + 1;
     }
     out += " look alike to the host; which of them were skipped is a guess\n";

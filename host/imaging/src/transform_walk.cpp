@@ -130,15 +130,15 @@ __attribute__((target("avx2"))) inline __m256 LoadPair(const Px* lo, const Px* h
       _mm_load_ps(reinterpret_cast<const float*>(hi)), 1);
 }
 
-// The bilinear samples at 32.32 buffer columns fa (low half) and fb (high
-// half) of the row `row`, with horizontal fractions wx (each repeated over
-// its half), with Tap's lerps in Tap's order.
+// The bilinear samples at buffer columns ca (low half) and cb (high half) of
+// the row `row`, with horizontal fractions wx (each repeated over its half),
+// with Tap's lerps in Tap's order.
 __attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px* row,
-                                                                        int32_t stride, int64_t fa,
-                                                                        int64_t fb, __m256 wx,
+                                                                        int32_t stride, int32_t ca,
+                                                                        int32_t cb, __m256 wx,
                                                                         __m256 wy8) {
-  const Px* ta = row + static_cast<int32_t>(fa >> 32);
-  const Px* tb = row + static_cast<int32_t>(fb >> 32);
+  const Px* ta = row + ca;
+  const Px* tb = row + cb;
   const __m256 t0 = LoadPair(ta, tb), t1 = LoadPair(ta + 1, tb + 1);
   const __m256 b0 = LoadPair(ta + stride, tb + stride);
   const __m256 b1 = LoadPair(ta + stride + 1, tb + stride + 1);
@@ -147,17 +147,31 @@ __attribute__((target("avx2"), always_inline)) inline __m256 SamplePair(const Px
   return _mm256_add_ps(t, _mm256_mul_ps(_mm256_sub_ps(b, t), wy8));
 }
 
-// The bilinear walk of one affine row that stays on one source row, with
-// OverStraight as the sink, four pixels per step in two AVX2 vectors: each
-// half holds one pixel and goes through the same operations, in the same
-// order, as Tap and OverStraight give it, so the bytes are those of the
-// one-pixel walk. Four transparent destination pixels are tested with one
-// load and drawn with one division and one store, without a branch on which
-// of them have ink. False, having drawn nothing, where the row is not of
-// that kind.
 // The 32.32 fixed point and its range, as WalkRow uses them.
 constexpr double kFixedOne = 4294967296.0;  // 2^32
 constexpr double kFixedRange = 1 << 28;
+
+// The buffer column (cols[k]) and the horizontal fraction (wx[k]) of the
+// steps k of a row, as the 32.32 walk gives them: the fraction's top 24
+// bits, exact in a float, times 2^-24.
+struct StepColumns {
+  std::vector<int32_t> cols;
+  std::vector<float> wx;
+
+  // Steps [k0, k1) from the 32.32 buffer column fu of step 0, stepping by fdu.
+  void Make(int64_t fu, int64_t fdu, int64_t k0, int64_t k1) {
+    constexpr float kFrac = 1.0f / 16777216.0f;  // 2^-24
+    if (cols.size() < static_cast<size_t>(k1)) {
+      cols.resize(static_cast<size_t>(k1));
+      wx.resize(static_cast<size_t>(k1));
+    }
+    int64_t f = fu + k0 * fdu;
+    for (int64_t k = k0; k < k1; ++k, f += fdu) {
+      cols[static_cast<size_t>(k)] = static_cast<int32_t>(f >> 32);
+      wx[static_cast<size_t>(k)] = static_cast<float>(static_cast<uint32_t>(f) >> 8) * kFrac;
+    }
+  }
+};
 
 // What the AVX2 walk takes from u alone, for rows that all start at the same
 // column with the same u (a placement with HasRowInvariantSpan): made once
@@ -168,6 +182,7 @@ struct RowStart {
   // (fu + k·fdu < c·2^32), for c in [0, width + 1]; empty unless fdu > 0.
   // StepsWithin's bounds, without its divisions.
   std::vector<int32_t> steps_below;
+  StepColumns columns;  // of steps 0 .. x1 - x0 - 1, in the premultiplied buffer
 };
 
 // False where u leaves the fixed-point range (the rows then take the full
@@ -182,6 +197,7 @@ bool MakeRowStart(const PremulSource& s, const Placement& p, int32_t y, int32_t 
   if (!(std::fabs(u0) < kFixedRange && std::fabs(u0 + n * du) < kFixedRange)) return false;
   out.fu = RoundToInt64(u0 * kFixedOne);
   out.fdu = RoundToInt64(du * kFixedOne);
+  out.columns.Make(out.fu - (static_cast<int64_t>(s.ox) << 32), out.fdu, 0, x1 - x0);
   out.steps_below.clear();
   if (out.fdu > 0) {
     const int32_t limit_u = s.width + 1;
@@ -196,67 +212,19 @@ bool MakeRowStart(const PremulSource& s, const Placement& p, int32_t y, int32_t 
   return true;
 }
 
-__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
-                                                     int32_t y, int32_t x0, int32_t x1, float k,
-                                                     PF_Pixel* dst_row, const RowStart* start) {
-  const auto& m = p.inv.m;
-  const double yc = y + 0.5, c0 = x0 + 0.5;
-  const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
-  const double du = m[0][0], dv = m[0][1];
-  const int32_t limit_u = s.width + 1;
-  const int32_t limit_v = s.height + 1;
-  // The same fixed point and the same conditions as WalkRow.
-  constexpr double kOne = kFixedOne;
-  constexpr double kRange = kFixedRange;
-  const double n = x1 - x0;
-  const double v0 = v + 0.5;
-  int64_t fu, fdu;
-  if (start) {
-    if (!(std::fabs(v0) < kRange && std::fabs(v0 + n * dv) < kRange)) return false;
-    fu = start->fu;
-    fdu = start->fdu;
-  } else {
-    const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
-    if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
-          std::fabs(v0 + n * dv) < kRange)) {
-      return false;
-    }
-    fu = RoundToInt64(u0 * kOne);
-    fdu = RoundToInt64(du * kOne);
-  }
-  const int64_t fv = RoundToInt64(v0 * kOne);
-  const int64_t fdv = RoundToInt64(dv * kOne);
-  if (fdv != 0) return false;
-  const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
-  constexpr float kFrac = 1.0f / 16777216.0f;
-  if (static_cast<uint64_t>(fv) >= lim_v) return true;
-  const int32_t iy = static_cast<int32_t>(fv >> 32);
-  if (!s.Holds(s.ox, iy)) return true;
-  const size_t r = static_cast<size_t>(iy - s.oy);
-  auto ink = s.ink[r + 1];
-  const auto above = s.ink[r];
-  if (above.first < above.second) {
-    ink = ink.first < ink.second
-              ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
-              : above;
-  }
-  if (ink.first >= ink.second) return true;
-  const int32_t first = ink.first - 1;
-  const int32_t last = ink.second - 1;
-  const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
-  const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
-  if (lo >= hi) return true;
-  const auto [k0, k1] =
-      start && !start->steps_below.empty()
-          ? std::pair<int64_t, int64_t>{start->steps_below[static_cast<size_t>(lo)],
-                                        start->steps_below[static_cast<size_t>(hi)]}
-          : StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
-  const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
-  const Px* row = s.Row(iy);
-  const int32_t stride = s.bw;
-  fu += k0 * fdu - (static_cast<int64_t>(s.ox) << 32);
-  PF_Pixel* d = dst_row + x0;
-
+// The steps [k0, k1) of a row that stays on source row `row` (vertical
+// fraction wy), four pixels per step in two AVX2 vectors: each half holds
+// one pixel and goes through the same operations, in the same order, as Tap
+// and OverStraight give it, so the bytes are those of the one-pixel walk.
+// Four transparent destination pixels are tested with one load and drawn
+// with one division and one store, without a branch on which of them have
+// ink. `at` gives each step's column and fraction, `d` is the destination
+// pixel of step 0.
+__attribute__((target("avx2"), always_inline)) inline void DrawStepsAvx2(
+    const Px* row, int32_t stride, const StepColumns& at, int64_t k0, int64_t k1, float wy, float k,
+    PF_Pixel* d) {
+  const int32_t* const cols = at.cols.data();
+  const float* const wxs = at.wx.data();
   const __m256 wy8 = _mm256_set1_ps(wy);
   const __m256 c255 = _mm256_set1_ps(255.0f);
   const __m256 half = _mm256_set1_ps(0.5f);
@@ -264,12 +232,6 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
   const __m256 zero = _mm256_setzero_ps();
   const __m128i alpha_bytes = _mm_set1_epi32(0xFF);
   const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 0, 0, 0, 0);
-  // The four pixels' 32.32 columns, whose fractions are converted together:
-  // the top 24 bits of each fraction, exact in a float, times 2^-24 as in Tap.
-  __m256i fu4 = _mm256_setr_epi64x(fu, fu + fdu, fu + 2 * fdu, fu + 3 * fdu);
-  const __m256i step4 = _mm256_set1_epi64x(4 * fdu);
-  const __m256i low_words = _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0);
-  const __m128 frac = _mm_set1_ps(kFrac);
   const __m256i spread01 = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
   const __m256i spread23 = _mm256_setr_epi32(2, 2, 2, 2, 3, 3, 3, 3);
   int64_t i = k0;
@@ -279,28 +241,25 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
     // read from nor written to the destination.
     const int64_t left = k1 - i;
     const bool partial = left < 4;
-    int64_t f1 = fu + fdu, f2 = fu + 2 * fdu, f3 = fu + 3 * fdu;
+    int64_t i1 = i + 1, i2 = i + 2, i3 = i + 3;
     __m128i lanes = _mm_set1_epi32(-1);
     __m128i dv;  // the destination is read first: its cache misses then overlap the sampling
     if (partial) {
       lanes =
           _mm_cmpgt_epi32(_mm_set1_epi32(static_cast<int32_t>(left)), _mm_setr_epi32(0, 1, 2, 3));
-      if (left < 2) f1 = fu;
-      if (left < 3) f2 = f1;
-      f3 = f2;
+      if (left < 2) i1 = i;
+      if (left < 3) i2 = i1;
+      i3 = i2;
       dv = _mm_maskload_epi32(reinterpret_cast<const int*>(d + i), lanes);
     } else {
       dv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(d + i));
     }
-    const __m128i fractions =
-        _mm_srli_epi32(_mm256_castsi256_si128(_mm256_permutevar8x32_epi32(fu4, low_words)), 8);
-    const __m256 wx4 = _mm256_castps128_ps256(_mm_mul_ps(_mm_cvtepi32_ps(fractions), frac));
-    fu4 = _mm256_add_epi64(fu4, step4);
+    const __m256 wx4 = _mm256_castps128_ps256(
+        partial ? _mm_setr_ps(wxs[i], wxs[i1], wxs[i2], wxs[i3]) : _mm_loadu_ps(wxs + i));
     const __m256 s01 =
-        SamplePair(row, stride, fu, f1, _mm256_permutevar8x32_ps(wx4, spread01), wy8);
+        SamplePair(row, stride, cols[i], cols[i1], _mm256_permutevar8x32_ps(wx4, spread01), wy8);
     const __m256 s23 =
-        SamplePair(row, stride, f2, f3, _mm256_permutevar8x32_ps(wx4, spread23), wy8);
-    fu += 4 * fdu;
+        SamplePair(row, stride, cols[i2], cols[i3], _mm256_permutevar8x32_ps(wx4, spread23), wy8);
     // Low half: alphas of pixels 0, 0, 2, 2; high half: 1, 1, 3, 3.
     const __m256 alphas = _mm256_shuffle_ps(s01, s23, 0x00);
     const __m256 inked = _mm256_cmp_ps(alphas, zero, _CMP_GT_OQ);
@@ -341,24 +300,126 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
       _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm256_castsi256_si128(bytes));
     }
   }
+}
+
+// The bilinear walk of one affine row that stays on one source row, with
+// OverStraight as the sink, by DrawStepsAvx2. False, having drawn nothing,
+// where the row is not of that kind.
+__attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, const Placement& p,
+                                                     int32_t y, int32_t x0, int32_t x1, float k,
+                                                     PF_Pixel* dst_row) {
+  const auto& m = p.inv.m;
+  const double yc = y + 0.5, c0 = x0 + 0.5;
+  const double v = c0 * m[0][1] + yc * m[1][1] + m[2][1];
+  const double du = m[0][0], dv = m[0][1];
+  const int32_t limit_u = s.width + 1;
+  const int32_t limit_v = s.height + 1;
+  // The same fixed point and the same conditions as WalkRow.
+  constexpr double kOne = kFixedOne;
+  constexpr double kRange = kFixedRange;
+  const double n = x1 - x0;
+  const double v0 = v + 0.5;
+  const double u0 = c0 * m[0][0] + yc * m[1][0] + m[2][0] + 0.5;
+  if (!(std::fabs(u0) < kRange && std::fabs(v0) < kRange && std::fabs(u0 + n * du) < kRange &&
+        std::fabs(v0 + n * dv) < kRange)) {
+    return false;
+  }
+  const int64_t fu = RoundToInt64(u0 * kOne);
+  const int64_t fdu = RoundToInt64(du * kOne);
+  const int64_t fv = RoundToInt64(v0 * kOne);
+  const int64_t fdv = RoundToInt64(dv * kOne);
+  if (fdv != 0) return false;
+  const uint64_t lim_v = static_cast<uint64_t>(limit_v) << 32;
+  constexpr float kFrac = 1.0f / 16777216.0f;
+  if (static_cast<uint64_t>(fv) >= lim_v) return true;
+  const int32_t iy = static_cast<int32_t>(fv >> 32);
+  if (!s.Holds(s.ox, iy)) return true;
+  const size_t r = static_cast<size_t>(iy - s.oy);
+  auto ink = s.ink[r + 1];
+  const auto above = s.ink[r];
+  if (above.first < above.second) {
+    ink = ink.first < ink.second
+              ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
+              : above;
+  }
+  if (ink.first >= ink.second) return true;
+  const int32_t first = ink.first - 1;
+  const int32_t last = ink.second - 1;
+  const int64_t lo = std::max<int64_t>(static_cast<int64_t>(first) + s.ox, 0);
+  const int64_t hi = std::min<int64_t>(static_cast<int64_t>(last) + s.ox + 1, limit_u);
+  if (lo >= hi) return true;
+  const auto [k0, k1] = StepsWithin(fu, fdu, lo << 32, hi << 32, x1 - x0);
+  const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+  thread_local StepColumns columns;
+  columns.Make(fu - (static_cast<int64_t>(s.ox) << 32), fdu, k0, k1);
+  DrawStepsAvx2(s.Row(iy), s.bw, columns, k0, k1, wy, k, dst_row + x0);
   return true;
 }
 #endif
 
-// Destination rows are fetched two rows ahead of use: each row of a piece
-// touches new cache lines that the hardware does not foresee.
-constexpr int32_t kPrefetchRows = 2;
-// A destination box this small (a piece's) is prefetched whole at the start.
-constexpr int64_t kPrefetchAllPixels = 1 << 13;
-
-// Prefetches for writing the pixels [x0, x1) of row y, if inside the box.
-void PrefetchSpan(const PF_EffectWorld& dst, int32_t y, const IRect& box, int32_t x0, int32_t x1) {
-  if (y >= box.bottom) return;
-  const char* first = reinterpret_cast<const char*>(RowOf(dst, y) + x0);
-  const char* last = reinterpret_cast<const char*>(RowOf(dst, y) + x1 - 1);
-  for (const char* p = first; p <= last; p += 64) __builtin_prefetch(p, 1);
-  __builtin_prefetch(last, 1);
+#if defined(VANTREL_IMAGING_AVX2)
+// The rows [y_begin, y_end) (those of the field) of a placement with
+// HasRowInvariantSpan whose rows all span span_u from `start`: for each row
+// what WalkRowOverAvx2 does with that placement (v does not move along a
+// row, so the step in v is 0), with what stays the same from row to row
+// worked out once. Rows outside the fixed-point range take WalkRowAny.
+__attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, PF_Field field,
+                                                      int32_t y_begin, int32_t y_end,
+                                                      std::pair<int32_t, int32_t> span_u,
+                                                      const RowStart& start, float k,
+                                                      PF_EffectWorld& dst) {
+  const PremulSource& s = *job.src;
+  const Placement& p = job.placements[0];
+  const auto& m = p.inv.m;
+  const auto [x0, x1] = span_u;
+  const double c0 = x0 + 0.5;
+  const double hi_v = s.height + 0.5;  // InvariantRowSpan's support, bilinear
+  const uint64_t lim_v = static_cast<uint64_t>(s.height + 1) << 32;
+  const int32_t limit_u = s.width + 1;
+  const int32_t ox = s.ox, oy = s.oy, bw = s.bw, bh = s.bh;
+  const std::pair<int32_t, int32_t>* const ink_rows = s.ink;
+  const bool have_steps = !start.steps_below.empty();
+  constexpr float kFrac = 1.0f / 16777216.0f;
+  for (int32_t y = y_begin; y < y_end; ++y) {
+    if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
+      continue;
+    }
+    const double yc = y + 0.5;
+    const double base = yc * m[1][1] + m[2][1];
+    if (base < -0.5 || base > hi_v) continue;
+    PF_Pixel* dst_row = RowOf(dst, y);
+    const double v0 = c0 * m[0][1] + yc * m[1][1] + m[2][1] + 0.5;
+    if (!(std::fabs(v0) < kFixedRange)) {
+      WalkRowAny(job, p, y, x0, x1,
+                 [dst_row, k](int32_t x, F4 sample) { OverStraight(sample, k, dst_row[x]); });
+      continue;
+    }
+    const int64_t fv = RoundToInt64(v0 * kFixedOne);
+    if (static_cast<uint64_t>(fv) >= lim_v) continue;
+    const int32_t iy = static_cast<int32_t>(fv >> 32);
+    if (static_cast<uint32_t>(iy - oy) > static_cast<uint32_t>(bh - 2)) continue;  // !s.Holds
+    const size_t r = static_cast<size_t>(iy - oy);
+    auto ink = ink_rows[r + 1];
+    const auto above = ink_rows[r];
+    if (above.first < above.second) {
+      ink = ink.first < ink.second
+                ? std::pair{std::min(ink.first, above.first), std::max(ink.second, above.second)}
+                : above;
+    }
+    if (ink.first >= ink.second) continue;
+    const int64_t lo = std::max<int64_t>(static_cast<int64_t>(ink.first - 1) + ox, 0);
+    const int64_t hi = std::min<int64_t>(static_cast<int64_t>(ink.second - 1) + ox + 1, limit_u);
+    if (lo >= hi) continue;
+    const auto [k0, k1] =
+        have_steps ? std::pair<int64_t, int64_t>{start.steps_below[static_cast<size_t>(lo)],
+                                                 start.steps_below[static_cast<size_t>(hi)]}
+                   : StepsWithin(start.fu, start.fdu, lo << 32, hi << 32, x1 - x0);
+    const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
+    DrawStepsAvx2(s.px + r * static_cast<size_t>(bw), bw, start.columns, k0, k1, wy, k,
+                  dst_row + x0);
+  }
 }
+#endif
 
 }  // namespace
 
@@ -435,11 +496,12 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                               ? &row_start
                               : nullptr;
 #endif
-  if (static_cast<int64_t>(job.box.width()) * (y_end - y_begin) <= kPrefetchAllPixels) {
-    for (int32_t y = y_begin; y < y_end; ++y) {
-      PrefetchSpan(dst, y, job.box, job.box.left, job.box.right);
-    }
+#if defined(VANTREL_IMAGING_AVX2)
+  if (start) {
+    WalkRowsOverAvx2(job, field, y_begin, y_end, span_u, *start, k_direct, dst);
+    return;
   }
+#endif
   for (int32_t y = y_begin; y < y_end; ++y) {
     if ((field == PF_Field_UPPER && y % 2 != 0) || (field == PF_Field_LOWER && y % 2 == 0)) {
       continue;
@@ -449,10 +511,8 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                                       : RowSpan(job, job.placements[0], y);
       if (x0 >= x1) continue;
       PF_Pixel* row = RowOf(dst, y);
-      PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
 #if defined(VANTREL_IMAGING_AVX2)
-      if (use_avx2 &&
-          WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row, start)) {
+      if (use_avx2 && WalkRowOverAvx2(*job.src, job.placements[0], y, x0, x1, k_direct, row)) {
         continue;
       }
 #endif
@@ -484,7 +544,6 @@ void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t 
                       reached.data());
       }
     }
-    PrefetchSpan(dst, y + kPrefetchRows, job.box, x0, x1);
     CompositeRow(job, y, x0, x1, acc.data(), reached.data(), dst);
   }
 }

@@ -102,7 +102,9 @@ std::string Quoted(const std::string& name) {
   if (name.size() <= kLongest) return "\"" + name + "\"";
   std::size_t cut = kLongest;
   while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-  return "\"" + name.substr(0, cut) + "…\"";
+  std::string quoted = "\"";
+  quoted.append(name, 0, cut);
+  return quoted + "…\"";
 }
 
 std::string QuotedList(const std::vector<std::string>& items) {
