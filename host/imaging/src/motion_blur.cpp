@@ -20,6 +20,7 @@
 #include "motion_blur.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -321,6 +322,26 @@ __attribute__((target("avx2"))) void SmearOverStraightAvx2(const Px* g, ptrdiff_
 }
 #endif
 
+// The bounds of the four corners (x0 or x1, y0 or y1) mapped by `a`, as
+// min x, min y, max x, max y. A corner that does not map counts as the point
+// MapPoint left behind; the frames here are affine.
+std::array<double, 4> MappedCorners(const Mat3& a, double x0, double y0, double x1, double y1) {
+  std::array<double, 4> e{
+      std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity(),
+      -std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  for (double x : {x0, x1}) {
+    for (double y : {y0, y1}) {
+      double ox = 0, oy = 0;
+      MapPoint(a, x, y, ox, oy);
+      e[0] = std::min(e[0], ox);
+      e[1] = std::min(e[1], oy);
+      e[2] = std::max(e[2], ox);
+      e[3] = std::max(e[3], oy);
+    }
+  }
+  return e;
+}
+
 }  // namespace
 
 MotionBlurPlan PlanMotionBlur(const Mat3 given[2], bool src2dst, int32_t width, int32_t height,
@@ -440,18 +461,8 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
   gb.left -= reach;
   gb.right += reach;
   {
-    double min_a = std::numeric_limits<double>::infinity(), max_a = -min_a, min_b = min_a,
-           max_b = -min_a;
-    for (double x : {double(clip.left), double(clip.right)}) {
-      for (double y : {double(clip.top), double(clip.bottom)}) {
-        double a = 0, b = 0;
-        MapPoint(to_g, x, y, a, b);
-        min_a = std::min(min_a, a);
-        max_a = std::max(max_a, a);
-        min_b = std::min(min_b, b);
-        max_b = std::max(max_b, b);
-      }
-    }
+    const auto [min_a, min_b, max_a, max_b] =
+        MappedCorners(to_g, clip.left, clip.top, clip.right, clip.bottom);
     // Along a, G's rows are cut only far from the clip: a row's running sum
     // then starts at the same sample whatever the clip, so that a large area
     // drawn at once or in bands of rows gives the same bytes.
@@ -517,18 +528,8 @@ void DrawSmearedMotionBlur(const TransformJob& job, const MotionBlurPlan& plan, 
   // Back into the destination: each pixel between two rows of G.
   IRect box;
   {
-    double min_x = std::numeric_limits<double>::infinity(), max_x = -min_x, min_y = min_x,
-           max_y = -min_x;
-    for (double a : {double(gb.left), double(gb.right)}) {
-      for (double b : {double(gb.top), double(gb.bottom)}) {
-        double x = 0, y = 0;
-        MapPoint(from_g, a, b, x, y);
-        min_x = std::min(min_x, x);
-        max_x = std::max(max_x, x);
-        min_y = std::min(min_y, y);
-        max_y = std::max(max_y, y);
-      }
-    }
+    const auto [min_x, min_y, max_x, max_y] =
+        MappedCorners(from_g, gb.left, gb.top, gb.right, gb.bottom);
     box = Intersect({ClampToInt(std::floor(min_x)) - 1, ClampToInt(std::floor(min_y)) - 1,
                      ClampToInt(std::ceil(max_x)) + 1, ClampToInt(std::ceil(max_y)) + 1},
                     clip);
