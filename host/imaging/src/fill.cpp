@@ -4,6 +4,7 @@
 
 #include "pixel_rows.h"
 #include "vantrel/host/imaging.h"
+#include "vantrel/host/thread_pool.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -43,6 +44,9 @@ void ClearBytes(void* p, size_t n) {
   std::memset(c + i, 0, n - i);
 }
 
+// Fills from this size on are shared among the pool's threads.
+constexpr size_t kParallelFillBytes = size_t{1} << 20;
+
 }  // namespace
 
 PF_Err Fill(PF_EffectWorld& world, const PF_Pixel* color, const PF_Rect* rect) {
@@ -53,12 +57,28 @@ PF_Err Fill(PF_EffectWorld& world, const PF_Pixel* color, const PF_Rect* rect) {
   const size_t bytes = static_cast<size_t>(r.width()) * 4;
   PF_Pixel* first = RowOf(world, r.top) + r.left;
   if (value.alpha == 0 && value.red == 0 && value.green == 0 && value.blue == 0) {
-    if (static_cast<size_t>(world.rowbytes) == bytes) {  // whole rows, back to back
-      ClearBytes(first, bytes * static_cast<size_t>(r.height()));
-    } else {
-      for (int32_t y = r.top; y < r.bottom; ++y) std::memset(RowOf(world, y) + r.left, 0, bytes);
+    const bool whole_rows = static_cast<size_t>(world.rowbytes) == bytes;  // back to back
+    const auto clear = [&](int32_t top, int32_t bottom) {
+      if (whole_rows) {
+        ClearBytes(RowOf(world, top) + r.left, bytes * static_cast<size_t>(bottom - top));
+      } else {
+        for (int32_t y = top; y < bottom; ++y) std::memset(RowOf(world, y) + r.left, 0, bytes);
+      }
+    };
+    if (bytes * static_cast<size_t>(r.height()) < kParallelFillBytes) {
+      clear(r.top, r.bottom);
+      return PF_Err_NONE;
     }
-    return PF_Err_NONE;
+    // A frame: one band of rows per thread of the pool.
+    ThreadPool& pool = ThreadPool::Shared();
+    const int32_t bands = pool.participants();
+    const int32_t band_rows = (r.height() + bands - 1) / bands;
+    const int32_t failed = pool.Run(bands, [&](int32_t, int32_t i) {
+      const int32_t top = r.top + i * band_rows;
+      if (top < r.bottom) clear(top, std::min(top + band_rows, r.bottom));
+      return int32_t{0};
+    });
+    return failed ? PF_Err_OUT_OF_MEMORY : PF_Err_NONE;
   }
   // Other colours: one row pixel by pixel, the others copies of it.
   std::fill(first, first + r.width(), value);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <limits>
 
 namespace vantrel::host {
@@ -17,7 +18,9 @@ struct ThreadPool::Job {
 
   std::mutex mutex;
   std::condition_variable idle;
-  int32_t helpers = 0;  // workers inside Work for this job
+  // Workers inside Work for this job; changed under `mutex`, read by Run's
+  // wait without it first.
+  std::atomic<int32_t> helpers{0};
   int32_t first_failed = std::numeric_limits<int32_t>::max();
   int32_t error = 0;
 };
@@ -64,18 +67,52 @@ void ThreadPool::Work(Job& job, int32_t thread_index) {
   }
 }
 
+namespace {
+
+// How long a thread polls before it sleeps: a worker for the next job after
+// finishing one, Run for the helpers of its job. A frame's drawing posts a
+// job every few microseconds; waking a sleeping thread costs tens of them.
+constexpr auto kSpin = std::chrono::microseconds(200);
+
+inline void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+// Polls `done` until it holds or kSpin has passed; whether it held.
+template <class Done>
+bool SpinUntil(const Done& done) {
+  const auto until = std::chrono::steady_clock::now() + kSpin;
+  for (;;) {
+    for (int i = 0; i < 64; ++i) {
+      if (done()) return true;
+      Pause();
+    }
+    if (std::chrono::steady_clock::now() >= until) return done();
+  }
+}
+
+}  // namespace
+
 void ThreadPool::WorkerLoop() {
   for (;;) {
+    SpinUntil([this] { return queued_.load(std::memory_order_acquire) != 0; });
     std::shared_ptr<Job> job;
     int32_t thread_index = 0;
     {
       std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+      if (!stopping_ && jobs_.empty()) {
+        ++sleeping_;
+        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        --sleeping_;
+      }
       if (stopping_) return;
       job = jobs_.front();
       if (job->failed.load() || job->next.load() >= job->iterations ||
           job->participants >= participants_) {
         jobs_.pop_front();  // nothing left to help with
+        queued_.store(static_cast<int32_t>(jobs_.size()), std::memory_order_release);
         continue;
       }
       thread_index = job->participants++;
@@ -95,19 +132,27 @@ int32_t ThreadPool::Run(int32_t iterations, const Body& body, int32_t exception_
   job->body = &body;
   job->exception_error = exception_error;
   if (iterations > 1) {
+    bool sleepers;
     {
       std::lock_guard lock(mutex_);
       jobs_.push_back(job);
+      queued_.store(static_cast<int32_t>(jobs_.size()), std::memory_order_release);
+      sleepers = sleeping_ > 0;
     }
-    wake_.notify_all();
+    if (sleepers) wake_.notify_all();  // workers still polling find the job themselves
   }
   Work(*job, 0);
   {
     std::lock_guard lock(mutex_);
     auto it = std::find(jobs_.begin(), jobs_.end(), job);
     if (it != jobs_.end()) jobs_.erase(it);
+    queued_.store(static_cast<int32_t>(jobs_.size()), std::memory_order_release);
   }
   // No worker can join any more; wait for those that did.
+  if (SpinUntil([&] { return job->helpers.load(std::memory_order_acquire) == 0; })) {
+    std::lock_guard job_lock(job->mutex);  // the last helper's notify is over
+    return job->error;
+  }
   std::unique_lock job_lock(job->mutex);
   job->idle.wait(job_lock, [&] { return job->helpers == 0; });
   return job->error;

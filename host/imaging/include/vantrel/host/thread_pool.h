@@ -7,6 +7,7 @@
 #ifndef VANTREL_HOST_THREAD_POOL_H
 #define VANTREL_HOST_THREAD_POOL_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,6 +53,8 @@ class ThreadPool {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::shared_ptr<Job>> jobs_;  // jobs with iterations left to start
+  std::atomic<int32_t> queued_{0};         // jobs_.size(), for workers polling without the mutex
+  int32_t sleeping_ = 0;                   // workers waiting on wake_
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };
