@@ -86,20 +86,29 @@ __attribute__((target("avx2"))) void PremultiplyRowAvx2(const PF_Pixel* in, Px* 
 
 }  // namespace
 
-PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
-                              std::vector<Px>& storage) {
-  PremulSource s;
-  s.width = src.width;
-  s.height = src.height;
-  // Inked extent of each source row, and of the whole source. Both lists
-  // are kept per thread: a frame makes one source per piece.
-  // Lists grown by a very tall source are given back at the next call.
+namespace {
+
+// The inked extent of each source row (rows[y]) and the buffer's layout
+// around the inked part, with every buffer row's ink list cleared. Both
+// lists are kept per thread: a frame makes one source per piece; lists
+// grown by a very tall source are given back at the next call.
+struct InkScan {
+  PremulSource layout;
+  const std::pair<int32_t, int32_t>* rows;  // per source row
+  std::pair<int32_t, int32_t>* ink;         // per buffer row, for layout.ink
+  int32_t top, bottom, left;                // inked source rows [top, bottom), first column
+};
+
+InkScan ScanInk(const PF_EffectWorld& src) {
   thread_local std::vector<std::pair<int32_t, int32_t>> rows, ink;
   constexpr size_t kKeptRows = size_t{1} << 16;
   if (rows.capacity() > kKeptRows && static_cast<size_t>(src.height) + 2 <= kKeptRows) {
     std::vector<std::pair<int32_t, int32_t>>().swap(rows);
     std::vector<std::pair<int32_t, int32_t>>().swap(ink);
   }
+  PremulSource s;
+  s.width = src.width;
+  s.height = src.height;
   rows.resize(static_cast<size_t>(src.height));
   int32_t left = src.width, right = 0, top = src.height, bottom = 0;
   for (int32_t y = 0; y < src.height; ++y) {
@@ -123,20 +132,53 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
     s.bw = right - left + 2;
     s.bh = bottom - top + 2;
   }
+  ink.assign(static_cast<size_t>(s.bh), {0, 0});
+  s.ink = ink.data();
+  return {s, rows.data(), ink.data(), top, bottom, left};
+}
+
+// Whether every pixel with ink in [a, b) of the row has the straight colour
+// `color` (a pixel's three colour bytes, as the upper bytes of its word).
+bool OfColor(const PF_Pixel* row, int32_t a, int32_t b, uint32_t color) {
+  int32_t x = a;
+#if defined(__SSE2__)
+  const __m128i alpha = _mm_set1_epi32(0xFF);
+  const __m128i want = _mm_set1_epi32(static_cast<int>(color));
+  for (; x + 4 <= b; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+    const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128());
+    const __m128i same = _mm_cmpeq_epi32(_mm_andnot_si128(alpha, v), want);
+    if (_mm_movemask_epi8(_mm_or_si128(clear, same)) != 0xFFFF) return false;
+  }
+#endif
+  for (; x < b; ++x) {
+    uint32_t word;
+    std::memcpy(&word, &row[x], 4);
+    if ((word & 0xFF) != 0 && (word & ~0xFFu) != color) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
+                              std::vector<Px>& storage) {
+  const InkScan scan = ScanInk(src);
+  PremulSource s = scan.layout;
+  const int32_t top = scan.top, bottom = scan.bottom, left = scan.left;
   const size_t stride = static_cast<size_t>(s.bw);
   const size_t total = stride * static_cast<size_t>(s.bh);
   if (storage.size() < total) storage.resize(total);
   Px* px = storage.data();
   s.px = px;
-  ink.assign(static_cast<size_t>(s.bh), {0, 0});
-  s.ink = ink.data();
+  std::pair<int32_t, int32_t>* const ink = scan.ink;
   const Px zero{F4{0, 0, 0, 0}};
   std::fill(px, px + stride, zero);                  // top border
   std::fill(px + total - stride, px + total, zero);  // bottom border
   for (int32_t y = top; y < bottom; ++y) {
     const size_t r = static_cast<size_t>(y - top + 1);
     Px* out = px + r * stride;  // padded column `left`: the left border
-    const auto [a, b] = rows[static_cast<size_t>(y)];
+    const auto [a, b] = scan.rows[static_cast<size_t>(y)];
     if (a >= b) {
       std::fill(out, out + stride, zero);
       continue;
@@ -155,6 +197,50 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
     PremultiplyRow(row + a, out + (a - left), b - a, src_premultiplied);
   }
   return s;
+}
+
+bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, AlphaSource& out) {
+  const InkScan scan = ScanInk(src);
+  const int32_t top = scan.top, bottom = scan.bottom, left = scan.left;
+  uint32_t color = 0;
+  bool have_color = false;
+  for (int32_t y = top; y < bottom; ++y) {
+    const auto [a, b] = scan.rows[static_cast<size_t>(y)];
+    if (a >= b) continue;
+    const PF_Pixel* row = RowOf(src, y);
+    if (!have_color) {  // the row's first pixel has ink
+      std::memcpy(&color, &row[a], 4);
+      color &= ~0xFFu;
+      have_color = true;
+    }
+    if (!OfColor(row, a, b, color)) return false;
+  }
+  PremulSource s = scan.layout;
+  const size_t stride = static_cast<size_t>(s.bw);
+  const size_t total = stride * static_cast<size_t>(s.bh);
+  if (storage.size() < total + kAlphaSlack) storage.resize(total + kAlphaSlack);
+  float* alpha = storage.data();
+  std::fill(alpha, alpha + stride, 0.0f);                                // top border
+  std::fill(alpha + total - stride, alpha + total + kAlphaSlack, 0.0f);  // bottom border
+  std::pair<int32_t, int32_t>* const ink = scan.ink;
+  for (int32_t y = top; y < bottom; ++y) {
+    const size_t r = static_cast<size_t>(y - top + 1);
+    float* line = alpha + r * stride;
+    const auto [a, b] = scan.rows[static_cast<size_t>(y)];
+    if (a >= b) {
+      std::fill(line, line + stride, 0.0f);
+      continue;
+    }
+    ink[r] = {a - left + 1, b - left + 1};
+    std::fill(line, line + (a - left + 1), 0.0f);
+    std::fill(line + (b - left + 1), line + stride, 0.0f);
+    const PF_Pixel* row = RowOf(src, y);
+    for (int32_t x = a; x < b; ++x) line[x - left + 1] = row[x].alpha;
+  }
+  out.layout = s;
+  out.alpha = alpha;
+  std::memcpy(&out.color, &color, 4);  // alpha byte 0, the colour bytes of the ink
+  return true;
 }
 
 }  // namespace vantrel::host::imaging_internal

@@ -113,6 +113,32 @@ inline bool HasInk(const PF_Pixel& p) { return p.alpha != 0; }
 PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
                               std::vector<Px>& storage);
 
+// A straight-alpha source whose inked pixels all have one colour (text set
+// in one fill): its alpha alone, one float per pixel in 0..255, laid out
+// as MakePremulSource lays out its pixels (`layout`, whose px is null),
+// followed by kAlphaSlack zeros. The premultiplied pixel that
+// MakePremulSource would have made is PremultipliedOf(alpha, color).
+struct AlphaSource {
+  PremulSource layout;
+  const float* alpha = nullptr;
+  PF_Pixel color{};  // alpha 0
+};
+constexpr size_t kAlphaSlack = 16;
+
+// False, having made nothing, when the inked pixels have more than one
+// colour. Otherwise as MakePremulSource, into `storage`.
+bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, AlphaSource& out);
+
+// The premultiplied pixel of alpha `a` (0..255) and straight colour
+// `color`: the operations of MakePremulSource's conversion, in its order.
+inline F4 PremultipliedOf(float a, F4 color) {
+  F4 k = F4{a, a, a, a} * (1.0f / 255.0f);
+  k[0] = 1.0f;
+  F4 p = color;
+  p[0] = a;
+  return p * k;
+}
+
 }  // namespace vantrel::host::imaging_internal
 
 #endif  // VANTREL_HOST_IMAGING_PREMULTIPLIED_SOURCE_H

@@ -89,6 +89,20 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
     if (job.box.empty()) return PF_Err_NONE;
   }
 
+  // Text in one fill is drawn from its alpha alone.
+  if (!plan.smear && TakesAlphaWalk(job, src.width, src.height)) {
+    thread_local std::vector<float> alpha;  // kept per thread as `storage` below
+    struct Trim {
+      ~Trim() {
+        if (alpha.size() > kKeptPremulPixels) std::vector<float>().swap(alpha);
+      }
+    } trim;
+    AlphaSource source;
+    if (MakeAlphaSource(src, alpha, source)) {
+      if (!source.layout.any_ink) return PF_Err_NONE;
+      if (DrawAlphaRows(job, source, field, dst)) return PF_Err_NONE;
+    }
+  }
   // The premultiplied copy's storage is kept per thread between calls,
   // unless it grew beyond kKeptPremulPixels.
   thread_local std::vector<Px> storage;

@@ -357,26 +357,32 @@ __attribute__((target("avx2"))) bool WalkRowOverAvx2(const PremulSource& s, cons
 }
 #endif
 
-#if defined(VANTREL_IMAGING_AVX2)
-// The rows [y_begin, y_end) (those of the field) of a placement with
-// HasRowInvariantSpan whose rows all span span_u from `start`: for each row
-// what WalkRowOverAvx2 does with that placement (v does not move along a
-// row, so the step in v is 0), with what stays the same from row to row
-// worked out once. Rows outside the fixed-point range take WalkRowAny.
-__attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, PF_Field field,
-                                                      int32_t y_begin, int32_t y_end,
-                                                      std::pair<int32_t, int32_t> span_u,
-                                                      const RowStart& start, float k,
-                                                      PF_EffectWorld& dst) {
-  const PremulSource& s = *job.src;
-  const Placement& p = job.placements[0];
+// One destination row of a placement with HasRowInvariantSpan, as
+// WalkRowOverAvx2 finds it with that placement (v does not move along a
+// row, so the step in v is 0): its taps on buffer rows r and r + 1 with
+// vertical fraction wy, at the steps [k0, k1) of the row's span. r < 0
+// marks a row outside the fixed-point range, for WalkRowAny.
+struct InvariantRow {
+  int32_t y;
+  int32_t r;
+  int32_t k0, k1;
+  float wy;
+};
+
+// The rows of [y_begin, y_end) (those of the field) that may draw, with
+// what stays the same from row to row worked out once (`start`, for rows
+// that all span span_u).
+void InvariantRows(const PremulSource& s, const Placement& p, PF_Field field, int32_t y_begin,
+                   int32_t y_end, std::pair<int32_t, int32_t> span_u, const RowStart& start,
+                   std::vector<InvariantRow>& out) {
+  out.clear();
   const auto& m = p.inv.m;
   const auto [x0, x1] = span_u;
   const double c0 = x0 + 0.5;
   const double hi_v = s.height + 0.5;  // InvariantRowSpan's support, bilinear
   const uint64_t lim_v = static_cast<uint64_t>(s.height + 1) << 32;
   const int32_t limit_u = s.width + 1;
-  const int32_t ox = s.ox, oy = s.oy, bw = s.bw, bh = s.bh;
+  const int32_t ox = s.ox, oy = s.oy, bh = s.bh;
   const std::pair<int32_t, int32_t>* const ink_rows = s.ink;
   const bool have_steps = !start.steps_below.empty();
   constexpr float kFrac = 1.0f / 16777216.0f;
@@ -387,11 +393,9 @@ __attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, P
     const double yc = y + 0.5;
     const double base = yc * m[1][1] + m[2][1];
     if (base < -0.5 || base > hi_v) continue;
-    PF_Pixel* dst_row = RowOf(dst, y);
     const double v0 = c0 * m[0][1] + yc * m[1][1] + m[2][1] + 0.5;
     if (!(std::fabs(v0) < kFixedRange)) {
-      WalkRowAny(job, p, y, x0, x1,
-                 [dst_row, k](int32_t x, F4 sample) { OverStraight(sample, k, dst_row[x]); });
+      out.push_back({y, -1, 0, 0, 0.0f});
       continue;
     }
     const int64_t fv = RoundToInt64(v0 * kFixedOne);
@@ -414,9 +418,189 @@ __attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, P
         have_steps ? std::pair<int64_t, int64_t>{start.steps_below[static_cast<size_t>(lo)],
                                                  start.steps_below[static_cast<size_t>(hi)]}
                    : StepsWithin(start.fu, start.fdu, lo << 32, hi << 32, x1 - x0);
+    if (k0 >= k1) continue;
     const float wy = static_cast<float>(static_cast<uint32_t>(fv) >> 8) * kFrac;
-    DrawStepsAvx2(s.px + r * static_cast<size_t>(bw), bw, start.columns, k0, k1, wy, k,
-                  dst_row + x0);
+    out.push_back(
+        {y, static_cast<int32_t>(r), static_cast<int32_t>(k0), static_cast<int32_t>(k1), wy});
+  }
+}
+
+#if defined(VANTREL_IMAGING_AVX2)
+// The rows [y_begin, y_end) (those of the field) of a placement with
+// HasRowInvariantSpan whose rows all span span_u from `start`, by
+// DrawStepsAvx2. Rows outside the fixed-point range take WalkRowAny.
+__attribute__((target("avx2"))) void WalkRowsOverAvx2(const TransformJob& job, PF_Field field,
+                                                      int32_t y_begin, int32_t y_end,
+                                                      std::pair<int32_t, int32_t> span_u,
+                                                      const RowStart& start, float k,
+                                                      PF_EffectWorld& dst) {
+  const PremulSource& s = *job.src;
+  const Placement& p = job.placements[0];
+  const auto [x0, x1] = span_u;
+  thread_local std::vector<InvariantRow> rows;
+  InvariantRows(s, p, field, y_begin, y_end, span_u, start, rows);
+  for (const InvariantRow& row : rows) {
+    PF_Pixel* dst_row = RowOf(dst, row.y);
+    if (row.r < 0) {
+      WalkRowAny(job, p, row.y, x0, x1,
+                 [dst_row, k](int32_t x, F4 sample) { OverStraight(sample, k, dst_row[x]); });
+      continue;
+    }
+    DrawStepsAvx2(s.px + static_cast<size_t>(row.r) * static_cast<size_t>(s.bw), s.bw,
+                  start.columns, row.k0, row.k1, row.wy, k, dst_row + x0);
+  }
+}
+#endif
+
+#if defined(VANTREL_IMAGING_AVX2)
+// Below this alpha (0..255) of a sample from an alpha-only source the
+// colour is worked out as OverStraight does it. From there on the colour
+// OverStraight finds is the ink's own: the premultiplied channels are the
+// alpha's channel times colour / 255 up to a few float roundings, off by at
+// most about 0.1 / alpha levels after the division by alpha, and every
+// channel of the ink is a whole number.
+constexpr float kInkColorAlpha = 1.0f;
+
+// The alpha of the horizontal blends (Tap's first two lerps) of every
+// buffer row of an alpha-only source, at the steps [k_lo, k_hi): h[r *
+// stride + k - k_lo]. The steps go in groups of eight: the taps of a group
+// lie within 16 buffer columns from the group's first, so two loads and
+// four lane permutations fetch them.
+struct AlphaBlends {
+  int64_t k_lo = 0, k_hi = 0;
+  size_t stride = 0;
+  std::vector<float> h;
+  std::vector<int32_t> base;    // per group: the buffer column of its first step
+  std::vector<int32_t> offset;  // per group, 8 each: the steps' columns from base
+  std::vector<float> wx;        // per group, 8 each: the steps' fractions
+};
+
+// False, having made nothing of use, where a group's taps span more than
+// 16 columns (a source shrunk to less than half).
+__attribute__((target("avx2"))) bool MakeAlphaBlends(const AlphaSource& a, const RowStart& start,
+                                                     AlphaBlends& out) {
+  const PremulSource& s = a.layout;
+  if (start.steps_below.empty()) return false;
+  out.k_lo = start.steps_below[static_cast<size_t>(s.ox)];
+  out.k_hi = start.steps_below[static_cast<size_t>(s.ox + s.bw - 1)];
+  if (out.k_lo >= out.k_hi) return true;
+  const int64_t groups = (out.k_hi - out.k_lo + 7) / 8;
+  out.stride = static_cast<size_t>(groups) * 8 + 8;
+  out.base.resize(static_cast<size_t>(groups));
+  out.offset.resize(static_cast<size_t>(groups) * 8);
+  out.wx.resize(static_cast<size_t>(groups) * 8);
+  const int32_t* cols = start.columns.cols.data();
+  const float* wxs = start.columns.wx.data();
+  for (int64_t g = 0; g < groups; ++g) {
+    const int64_t first = out.k_lo + 8 * g;
+    const int32_t base = cols[first];
+    out.base[static_cast<size_t>(g)] = base;
+    for (int64_t j = 0; j < 8; ++j) {
+      const int64_t k = std::min(first + j, out.k_hi - 1);
+      const int32_t offset = cols[k] - base;
+      if (offset < 0 || offset > 14) return false;
+      out.offset[static_cast<size_t>(g * 8 + j)] = offset;
+      out.wx[static_cast<size_t>(g * 8 + j)] = wxs[k];
+    }
+  }
+  out.h.resize(out.stride * static_cast<size_t>(s.bh));
+  const __m256i seven = _mm256_set1_epi32(7);
+  const __m256i one = _mm256_set1_epi32(1);
+  for (int32_t r = 0; r < s.bh; ++r) {
+    const float* row = a.alpha + static_cast<size_t>(r) * static_cast<size_t>(s.bw);
+    float* h = out.h.data() + static_cast<size_t>(r) * out.stride;
+    for (int64_t g = 0; g < groups; ++g) {
+      const float* window = row + out.base[static_cast<size_t>(g)];
+      const __m256 lo = _mm256_loadu_ps(window), hi = _mm256_loadu_ps(window + 8);
+      const __m256i i0 =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.offset.data() + g * 8));
+      const __m256i i1 = _mm256_add_epi32(i0, one);
+      // A lane permutation reads an index's low three bits: lanes 8 and up
+      // come from the second load.
+      const __m256 t0 =
+          _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, i0), _mm256_permutevar8x32_ps(hi, i0),
+                           _mm256_castsi256_ps(_mm256_cmpgt_epi32(i0, seven)));
+      const __m256 t1 =
+          _mm256_blendv_ps(_mm256_permutevar8x32_ps(lo, i1), _mm256_permutevar8x32_ps(hi, i1),
+                           _mm256_castsi256_ps(_mm256_cmpgt_epi32(i1, seven)));
+      const __m256 wx = _mm256_loadu_ps(out.wx.data() + g * 8);
+      _mm256_storeu_ps(h + g * 8, _mm256_add_ps(t0, _mm256_mul_ps(_mm256_sub_ps(t1, t0), wx)));
+    }
+  }
+  return true;
+}
+
+// OverStraight of the sample at step k of a row of an alpha-only source
+// (taps on buffer row `row` and the one below), with the sample made as Tap
+// makes it from the premultiplied pixels.
+inline void OverStraightFromAlpha(const AlphaSource& a, const float* row, const StepColumns& at,
+                                  int64_t k, float wy, float coverage, F4 color, PF_Pixel& d) {
+  const float* top = row + at.cols[static_cast<size_t>(k)];
+  const float* bottom = top + a.layout.bw;
+  const float wx = at.wx[static_cast<size_t>(k)];
+  const F4 t0 = PremultipliedOf(top[0], color), t1 = PremultipliedOf(top[1], color);
+  const F4 b0 = PremultipliedOf(bottom[0], color), b1 = PremultipliedOf(bottom[1], color);
+  const F4 t = t0 + (t1 - t0) * wx;
+  const F4 b = b0 + (b1 - b0) * wx;
+  OverStraight(t + (b - t) * wy, coverage, d);
+}
+
+// The steps [k0, k1) of one row of an alpha-only source, eight pixels at a
+// time: the vertical lerp of the row's two blends gives each sample's
+// alpha, which alone makes the pixel drawn onto a transparent one (the
+// ink's colour, OverStraight's alpha). Pixels over something, or whose
+// sample is too faint for the ink's colour to be certain, take
+// OverStraightFromAlpha.
+__attribute__((target("avx2"))) void DrawAlphaSteps(const AlphaSource& a, const AlphaBlends& blends,
+                                                    const StepColumns& at, int32_t r, int64_t k0,
+                                                    int64_t k1, float wy, float coverage,
+                                                    PF_Pixel* d) {
+  const float* ht = blends.h.data() + static_cast<size_t>(r) * blends.stride - blends.k_lo;
+  const float* hb = ht + blends.stride;
+  const float* row = a.alpha + static_cast<size_t>(r) * static_cast<size_t>(a.layout.bw);
+  uint32_t color_word;
+  std::memcpy(&color_word, &a.color, 4);
+  const F4 color{0, static_cast<float>(a.color.red), static_cast<float>(a.color.green),
+                 static_cast<float>(a.color.blue)};
+  const __m256 wy8 = _mm256_set1_ps(wy);
+  const __m256 k8 = _mm256_set1_ps(coverage);
+  const __m256 c255 = _mm256_set1_ps(255.0f);
+  const __m256 half = _mm256_set1_ps(0.5f);
+  const __m256 faint = _mm256_set1_ps(kInkColorAlpha);
+  const __m256i alpha_byte = _mm256_set1_epi32(0xFF);
+  const __m256i ink = _mm256_set1_epi32(static_cast<int>(color_word));
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  for (int64_t i = k0; i < k1; i += 8) {
+    const int64_t left = k1 - i;
+    const bool partial = left < 8;
+    const __m256i lanes = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(left)), lane);
+    const __m256i dv = partial ? _mm256_maskload_epi32(reinterpret_cast<const int*>(d + i), lanes)
+                               : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(d + i));
+    const __m256 t = _mm256_loadu_ps(ht + i), b = _mm256_loadu_ps(hb + i);
+    const __m256 sa = _mm256_add_ps(t, _mm256_mul_ps(_mm256_sub_ps(b, t), wy8));
+    const __m256 inked = _mm256_and_ps(_mm256_cmp_ps(sa, _mm256_setzero_ps(), _CMP_GT_OQ),
+                                       _mm256_castsi256_ps(lanes));
+    if (_mm256_movemask_ps(inked) == 0) continue;  // nothing in front of any of the eight
+    const __m256 behind = _mm256_castsi256_ps(
+        _mm256_cmpgt_epi32(_mm256_and_si256(dv, alpha_byte), _mm256_setzero_si256()));
+    const __m256 exact =
+        _mm256_and_ps(inked, _mm256_or_ps(behind, _mm256_cmp_ps(sa, faint, _CMP_LT_OQ)));
+    // OverStraight onto transparent: alpha as*k*255, at most 255, rounded.
+    const __m256 ao = _mm256_min_ps(_mm256_mul_ps(_mm256_mul_ps(sa, k8), c255), c255);
+    const __m256i word = _mm256_or_si256(_mm256_cvttps_epi32(_mm256_add_ps(ao, half)), ink);
+    const __m256 keep = _mm256_or_ps(_mm256_andnot_ps(inked, _mm256_castsi256_ps(lanes)), exact);
+    const __m256i out = _mm256_castps_si256(
+        _mm256_blendv_ps(_mm256_castsi256_ps(word), _mm256_castsi256_ps(dv), keep));
+    if (partial) {
+      _mm256_maskstore_epi32(reinterpret_cast<int*>(d + i), lanes, out);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), out);
+    }
+    for (uint32_t bits = static_cast<uint32_t>(_mm256_movemask_ps(exact)); bits != 0;
+         bits &= bits - 1) {
+      const int64_t j = i + __builtin_ctz(bits);
+      OverStraightFromAlpha(a, row, at, j, wy, coverage, color, d[j]);
+    }
   }
 }
 #endif
@@ -469,6 +653,76 @@ void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, co
     }
     d = out;
   }
+}
+
+bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_height) {
+#if defined(VANTREL_IMAGING_AVX2)
+  if (job.placements.size() != 1 || job.xfer != PF_Xfer_IN_FRONT || job.premultiplied ||
+      !job.bilinear || !HasRowInvariantSpan(job.placements[0]) || !HaveAvx2()) {
+    return false;
+  }
+  if (static_cast<int64_t>(job.box.width()) * job.box.height() >= kParallelPixels) return false;
+  const Placement& p = job.placements[0];
+  const auto& m = p.inv.m;
+  // From left to right through the source, at most two source pixels per
+  // destination pixel (AlphaBlends' groups of taps).
+  if (!(m[0][0] > 0 && m[0][0] <= 2)) return false;
+  PremulSource whole;
+  whole.width = src_width;
+  whole.height = src_height;
+  TransformJob geometry = job;
+  geometry.src = &whole;
+  const auto [x0, x1] = RowSpan(geometry, p, job.box.top, /*narrow_v=*/false);
+  if (x0 >= x1) return false;
+  // Every row within the fixed point's range (v is linear in y; the check
+  // keeps a margin for rounding), and u along the span (MakeRowStart).
+  const double c0 = x0 + 0.5;
+  for (const int32_t y : {job.box.top, job.box.bottom - 1}) {
+    const double v0 = c0 * m[0][1] + (y + 0.5) * m[1][1] + m[2][1] + 0.5;
+    if (!(std::fabs(v0) < kFixedRange / 2)) return false;
+  }
+  const double u0 = c0 * m[0][0] + (job.box.top + 0.5) * m[1][0] + m[2][0] + 0.5;
+  return std::fabs(u0) < kFixedRange / 2 && std::fabs(u0 + (x1 - x0) * m[0][0]) < kFixedRange / 2;
+#else
+  (void)job;
+  (void)src_width;
+  (void)src_height;
+  return false;
+#endif
+}
+
+bool DrawAlphaRows(const TransformJob& job, const AlphaSource& a, PF_Field field,
+                   PF_EffectWorld& dst) {
+#if defined(VANTREL_IMAGING_AVX2)
+  TransformJob geometry = job;
+  geometry.src = &a.layout;
+  const Placement& p = job.placements[0];
+  const auto span_u = RowSpan(geometry, p, job.box.top, /*narrow_v=*/false);
+  thread_local RowStart start;
+  thread_local AlphaBlends blends;
+  if (span_u.first >= span_u.second ||
+      !MakeRowStart(a.layout, p, job.box.top, span_u.first, span_u.second, start) ||
+      !MakeAlphaBlends(a, start, blends)) {
+    return false;
+  }
+  thread_local std::vector<InvariantRow> rows;
+  InvariantRows(a.layout, p, field, job.box.top, job.box.bottom, span_u, start, rows);
+  for (const InvariantRow& row : rows) {
+    if (row.r < 0) return false;  // not met: TakesAlphaWalk checked the range
+  }
+  const float coverage = job.coverage_scale * job.opacity / 255.0f;
+  for (const InvariantRow& row : rows) {
+    DrawAlphaSteps(a, blends, start.columns, row.r, row.k0, row.k1, row.wy, coverage,
+                   RowOf(dst, row.y) + span_u.first);
+  }
+  return true;
+#else
+  (void)job;
+  (void)a;
+  (void)field;
+  (void)dst;
+  return false;
+#endif
 }
 
 // Draws the destination rows [y_begin, y_end) of the job (those of the

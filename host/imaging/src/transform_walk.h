@@ -268,6 +268,17 @@ constexpr int32_t kBandRows = 16;
 void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, const Px* acc,
                   const uint8_t* reached, PF_EffectWorld& dst);
 
+// Whether DrawAlphaRows draws the job, as far as its placement tells (the
+// source is not made yet): one placement composited over straight alpha,
+// bilinear, only moved and scaled, a piece's area, AVX2.
+bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_height);
+
+// Draws the job's rows of the field from an alpha-only source, with the
+// bytes DrawRows gives from the premultiplied source. False, having drawn
+// nothing, where it cannot (a source shrunk to less than half).
+bool DrawAlphaRows(const TransformJob& job, const AlphaSource& a, PF_Field field,
+                   PF_EffectWorld& dst);
+
 // Draws the destination rows [y_begin, y_end) of the job (those of the
 // field). Allocates its own accumulation row.
 void DrawRows(const TransformJob& job, PF_Field field, int32_t y_begin, int32_t y_end,
