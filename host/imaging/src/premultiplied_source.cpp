@@ -84,9 +84,25 @@ __attribute__((target("avx2"))) void PremultiplyRowAvx2(const PF_Pixel* in, Px* 
 }
 #endif
 
-}  // namespace
-
-namespace {
+#if defined(VANTREL_IMAGING_AVX2)
+// AlphasOfColor eight pixels at a time: where it stopped, or -1 at a pixel
+// of another colour.
+__attribute__((target("avx2"))) int32_t AlphasOfColorAvx2(const PF_Pixel* row, int32_t a, int32_t b,
+                                                          uint32_t color, float* out) {
+  const __m256i alpha = _mm256_set1_epi32(0xFF);
+  const __m256i want = _mm256_set1_epi32(static_cast<int>(color));
+  int32_t x = a;
+  for (; x + 8 <= b; x += 8, out += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
+    const __m256i alphas = _mm256_and_si256(v, alpha);
+    const __m256i clear = _mm256_cmpeq_epi32(alphas, _mm256_setzero_si256());
+    const __m256i same = _mm256_cmpeq_epi32(_mm256_andnot_si256(alpha, v), want);
+    if (_mm256_movemask_epi8(_mm256_or_si256(clear, same)) != -1) return -1;
+    _mm256_storeu_ps(out, _mm256_cvtepi32_ps(alphas));
+  }
+  return x;
+}
+#endif
 
 // The inked extent of each source row (rows[y]) and the buffer's layout
 // around the inked part, with every buffer row's ink list cleared. Both
@@ -137,24 +153,21 @@ InkScan ScanInk(const PF_EffectWorld& src) {
   return {s, rows.data(), ink.data(), top, bottom, left};
 }
 
-// Whether every pixel with ink in [a, b) of the row has the straight colour
-// `color` (a pixel's three colour bytes, as the upper bytes of its word).
-bool OfColor(const PF_Pixel* row, int32_t a, int32_t b, uint32_t color) {
+// Writes the alphas of the pixels [a, b) of the row as floats to out[0 ..
+// b - a). False, somewhere in the middle, at a pixel with ink whose colour
+// is not `color` (a pixel's three colour bytes, as the upper bytes of its
+// word).
+bool AlphasOfColor(const PF_Pixel* row, int32_t a, int32_t b, uint32_t color, float* out) {
   int32_t x = a;
-#if defined(__SSE2__)
-  const __m128i alpha = _mm_set1_epi32(0xFF);
-  const __m128i want = _mm_set1_epi32(static_cast<int>(color));
-  for (; x + 4 <= b; x += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
-    const __m128i clear = _mm_cmpeq_epi32(_mm_and_si128(v, alpha), _mm_setzero_si128());
-    const __m128i same = _mm_cmpeq_epi32(_mm_andnot_si128(alpha, v), want);
-    if (_mm_movemask_epi8(_mm_or_si128(clear, same)) != 0xFFFF) return false;
-  }
+#if defined(VANTREL_IMAGING_AVX2)
+  if (HaveAvx2()) x = AlphasOfColorAvx2(row, a, b, color, out);
+  if (x < 0) return false;
 #endif
   for (; x < b; ++x) {
     uint32_t word;
     std::memcpy(&word, &row[x], 4);
     if ((word & 0xFF) != 0 && (word & ~0xFFu) != color) return false;
+    out[x - a] = static_cast<float>(word & 0xFF);
   }
   return true;
 }
@@ -202,19 +215,6 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
 bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, AlphaSource& out) {
   const InkScan scan = ScanInk(src);
   const int32_t top = scan.top, bottom = scan.bottom, left = scan.left;
-  uint32_t color = 0;
-  bool have_color = false;
-  for (int32_t y = top; y < bottom; ++y) {
-    const auto [a, b] = scan.rows[static_cast<size_t>(y)];
-    if (a >= b) continue;
-    const PF_Pixel* row = RowOf(src, y);
-    if (!have_color) {  // the row's first pixel has ink
-      std::memcpy(&color, &row[a], 4);
-      color &= ~0xFFu;
-      have_color = true;
-    }
-    if (!OfColor(row, a, b, color)) return false;
-  }
   PremulSource s = scan.layout;
   const size_t stride = static_cast<size_t>(s.bw);
   const size_t total = stride * static_cast<size_t>(s.bh);
@@ -223,6 +223,8 @@ bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, Alp
   std::fill(alpha, alpha + stride, 0.0f);                                // top border
   std::fill(alpha + total - stride, alpha + total + kAlphaSlack, 0.0f);  // bottom border
   std::pair<int32_t, int32_t>* const ink = scan.ink;
+  uint32_t color = 0;
+  bool have_color = false;
   for (int32_t y = top; y < bottom; ++y) {
     const size_t r = static_cast<size_t>(y - top + 1);
     float* line = alpha + r * stride;
@@ -231,11 +233,16 @@ bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, Alp
       std::fill(line, line + stride, 0.0f);
       continue;
     }
+    const PF_Pixel* row = RowOf(src, y);
+    if (!have_color) {  // the row's first pixel has ink
+      std::memcpy(&color, &row[a], 4);
+      color &= ~0xFFu;
+      have_color = true;
+    }
     ink[r] = {a - left + 1, b - left + 1};
     std::fill(line, line + (a - left + 1), 0.0f);
     std::fill(line + (b - left + 1), line + stride, 0.0f);
-    const PF_Pixel* row = RowOf(src, y);
-    for (int32_t x = a; x < b; ++x) line[x - left + 1] = row[x].alpha;
+    if (!AlphasOfColor(row, a, b, color, line + (a - left + 1))) return false;
   }
   out.layout = s;
   out.alpha = alpha;

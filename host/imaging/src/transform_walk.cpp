@@ -711,7 +711,18 @@ bool DrawAlphaRows(const TransformJob& job, const AlphaSource& a, PF_Field field
     if (row.r < 0) return false;  // not met: TakesAlphaWalk checked the range
   }
   const float coverage = job.coverage_scale * job.opacity / 255.0f;
-  for (const InvariantRow& row : rows) {
+  // The destination's lines two rows ahead are fetched while this row is
+  // drawn: a row starts 7,680 bytes (at 1920 pixels) from the last, where
+  // the processor does not look ahead by itself.
+  constexpr size_t kAhead = 2;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const InvariantRow& row = rows[i];
+    if (i + kAhead < rows.size()) {
+      const InvariantRow& next = rows[i + kAhead];
+      const char* from = reinterpret_cast<const char*>(RowOf(dst, next.y) + span_u.first + next.k0);
+      const char* to = reinterpret_cast<const char*>(RowOf(dst, next.y) + span_u.first + next.k1);
+      for (const char* c = from; c < to + 64; c += 64) _mm_prefetch(c, _MM_HINT_T0);
+    }
     DrawAlphaSteps(a, blends, start.columns, row.r, row.k0, row.k1, row.wy, coverage,
                    RowOf(dst, row.y) + span_u.first);
   }
