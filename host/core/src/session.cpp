@@ -155,7 +155,19 @@ std::optional<A_Err> FaultPlan::Count(const char* function) {
   const int index = FaultableIndex(function);
   int nth;
   if (index >= 0 && static_cast<std::size_t>(index) < kMaxCounted) {
-    nth = counts_[index].fetch_add(1, std::memory_order_relaxed) + 1;
+    if (!any_planned_.load(std::memory_order_acquire)) {
+      if (std::this_thread::get_id() == owner_) {
+        std::atomic<int>& own = owner_counts_[index];
+        own.store(own.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      } else {
+        counts_[index].fetch_add(1, std::memory_order_relaxed);
+      }
+      return std::nullopt;
+    }
+    // The owner's count stands still while a plan is set: the sum numbers
+    // the calls of every thread one by one.
+    nth = owner_counts_[index].load(std::memory_order_relaxed) +
+          counts_[index].fetch_add(1, std::memory_order_relaxed) + 1;
   } else {
     std::lock_guard lock(mutex_);
     auto it = other_calls_.find(std::string_view(function));
@@ -172,8 +184,10 @@ std::optional<A_Err> FaultPlan::Count(const char* function) {
 
 int FaultPlan::Calls(const std::string& function) const {
   const int index = FaultableIndex(function.c_str());
-  if (index >= 0 && static_cast<std::size_t>(index) < kMaxCounted)
-    return counts_[index].load(std::memory_order_relaxed);
+  if (index >= 0 && static_cast<std::size_t>(index) < kMaxCounted) {
+    return owner_counts_[index].load(std::memory_order_relaxed) +
+           counts_[index].load(std::memory_order_relaxed);
+  }
   std::lock_guard lock(mutex_);
   auto it = other_calls_.find(function);
   return it == other_calls_.end() ? 0 : it->second;

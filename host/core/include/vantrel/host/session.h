@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <vector>
@@ -200,9 +201,15 @@ class FaultPlan {
 
  private:
   // Counting is on the path of every host call a module makes: the calls of
-  // the faultable functions are atomic counters by the function's place in
+  // the faultable functions are counters by the function's place in
   // FaultableHostFunctions(), and the plan is looked at only once one is set.
+  // Until then the thread that made the plan (the session's) counts in
+  // owner_counts_ without a locked instruction, which would wait for every
+  // store before it (a world just filled) to reach the cache; other threads
+  // count in counts_, as every thread does once a fault is planned.
   static constexpr std::size_t kMaxCounted = 32;
+  std::thread::id owner_ = std::this_thread::get_id();
+  std::atomic<int> owner_counts_[kMaxCounted] = {};
   std::atomic<int> counts_[kMaxCounted] = {};
   std::atomic<bool> any_planned_{false};
   mutable std::mutex mutex_;
