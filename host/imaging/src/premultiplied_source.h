@@ -4,6 +4,7 @@
 #define VANTREL_HOST_IMAGING_PREMULTIPLIED_SOURCE_H
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -67,6 +68,15 @@ struct Px {  // F4 wrapped, since a vector type loses its alignment as a templat
 // Whether the processor runs AVX2 (checked once).
 inline bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+
+// Whether the processor runs AVX-512 on 256-bit vectors (F and VL), where
+// a two-register lane permutation is one instruction. VANTREL_NO_AVX512=1
+// in the environment turns it off, to compare or test the AVX2 paths.
+inline bool HaveAvx512() {
+  static const bool have = __builtin_cpu_supports("avx512f") &&
+                           __builtin_cpu_supports("avx512vl") && !std::getenv("VANTREL_NO_AVX512");
   return have;
 }
 

@@ -475,6 +475,29 @@ struct AlphaBlends {
   std::vector<float> wx;        // per group, 8 each: the steps' fractions
 };
 
+// MakeAlphaBlends' rows, each group's taps fetched from its two loads by
+// one two-register permutation each.
+__attribute__((target("avx2,avx512f,avx512vl"))) void BlendRowsAvx512(const AlphaSource& a,
+                                                                      int64_t groups,
+                                                                      AlphaBlends& out) {
+  const PremulSource& s = a.layout;
+  const __m256i one = _mm256_set1_epi32(1);
+  for (int32_t r = 0; r < s.bh; ++r) {
+    const float* row = a.alpha + static_cast<size_t>(r) * static_cast<size_t>(s.bw);
+    float* h = out.h.data() + static_cast<size_t>(r) * out.stride;
+    for (int64_t g = 0; g < groups; ++g) {
+      const float* window = row + out.base[static_cast<size_t>(g)];
+      const __m256 lo = _mm256_loadu_ps(window), hi = _mm256_loadu_ps(window + 8);
+      const __m256i i0 =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out.offset.data() + g * 8));
+      const __m256 t0 = _mm256_permutex2var_ps(lo, i0, hi);
+      const __m256 t1 = _mm256_permutex2var_ps(lo, _mm256_add_epi32(i0, one), hi);
+      const __m256 wx = _mm256_loadu_ps(out.wx.data() + g * 8);
+      _mm256_storeu_ps(h + g * 8, _mm256_add_ps(t0, _mm256_mul_ps(_mm256_sub_ps(t1, t0), wx)));
+    }
+  }
+}
+
 // False, having made nothing of use, where a group's taps span more than
 // 16 columns (a source shrunk to less than half).
 __attribute__((target("avx2"))) bool MakeAlphaBlends(const AlphaSource& a, const RowStart& start,
@@ -504,6 +527,10 @@ __attribute__((target("avx2"))) bool MakeAlphaBlends(const AlphaSource& a, const
     }
   }
   out.h.resize(out.stride * static_cast<size_t>(s.bh));
+  if (HaveAvx512()) {
+    BlendRowsAvx512(a, groups, out);
+    return true;
+  }
   const __m256i seven = _mm256_set1_epi32(7);
   const __m256i one = _mm256_set1_epi32(1);
   for (int32_t r = 0; r < s.bh; ++r) {
