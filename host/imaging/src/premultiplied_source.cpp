@@ -85,20 +85,32 @@ __attribute__((target("avx2"))) void PremultiplyRowAvx2(const PF_Pixel* in, Px* 
 #endif
 
 #if defined(VANTREL_IMAGING_AVX2)
-// AlphasOfColor eight pixels at a time: where it stopped, or -1 at a pixel
-// of another colour.
-__attribute__((target("avx2"))) int32_t AlphasOfColorAvx2(const PF_Pixel* row, int32_t a, int32_t b,
-                                                          uint32_t color, float* out) {
+// AlphaRow eight pixels at a time: where it stopped, or -1 at a pixel of
+// another colour.
+__attribute__((target("avx2"))) int32_t AlphaRowAvx2(const PF_Pixel* row, int32_t width,
+                                                     uint32_t& color, bool& have_color, float* out,
+                                                     int32_t& first, int32_t& last) {
   const __m256i alpha = _mm256_set1_epi32(0xFF);
-  const __m256i want = _mm256_set1_epi32(static_cast<int>(color));
-  int32_t x = a;
-  for (; x + 8 <= b; x += 8, out += 8) {
+  __m256i want = _mm256_set1_epi32(static_cast<int>(color));
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x));
     const __m256i alphas = _mm256_and_si256(v, alpha);
+    _mm256_storeu_ps(out + x, _mm256_cvtepi32_ps(alphas));
     const __m256i clear = _mm256_cmpeq_epi32(alphas, _mm256_setzero_si256());
+    const uint32_t inked =
+        ~static_cast<uint32_t>(_mm256_movemask_ps(_mm256_castsi256_ps(clear))) & 0xFF;
+    if (inked == 0) continue;
+    if (!have_color) {
+      std::memcpy(&color, &row[x + __builtin_ctz(inked)], 4);
+      color &= ~0xFFu;
+      have_color = true;
+      want = _mm256_set1_epi32(static_cast<int>(color));
+    }
     const __m256i same = _mm256_cmpeq_epi32(_mm256_andnot_si256(alpha, v), want);
     if (_mm256_movemask_epi8(_mm256_or_si256(clear, same)) != -1) return -1;
-    _mm256_storeu_ps(out, _mm256_cvtepi32_ps(alphas));
+    if (first < 0) first = x + __builtin_ctz(inked);
+    last = x + 32 - __builtin_clz(inked);
   }
   return x;
 }
@@ -153,21 +165,31 @@ InkScan ScanInk(const PF_EffectWorld& src) {
   return {s, rows.data(), ink.data(), top, bottom, left};
 }
 
-// Writes the alphas of the pixels [a, b) of the row as floats to out[0 ..
-// b - a). False, somewhere in the middle, at a pixel with ink whose colour
-// is not `color` (a pixel's three colour bytes, as the upper bytes of its
-// word).
-bool AlphasOfColor(const PF_Pixel* row, int32_t a, int32_t b, uint32_t color, float* out) {
-  int32_t x = a;
+// The alphas of the row's `width` pixels as floats into out[0 .. width),
+// and the extent [first, last) of its ink (first < 0 when it has none).
+// False, somewhere in the middle, at a pixel with ink whose colour is not
+// `color` (a pixel's three colour bytes, as the upper bytes of its word),
+// which the first pixel with ink gives while `have_color` is false.
+bool AlphaRow(const PF_Pixel* row, int32_t width, uint32_t& color, bool& have_color, float* out,
+              int32_t& first, int32_t& last) {
+  first = last = -1;
+  int32_t x = 0;
 #if defined(VANTREL_IMAGING_AVX2)
-  if (HaveAvx2()) x = AlphasOfColorAvx2(row, a, b, color, out);
+  if (HaveAvx2()) x = AlphaRowAvx2(row, width, color, have_color, out, first, last);
   if (x < 0) return false;
 #endif
-  for (; x < b; ++x) {
+  for (; x < width; ++x) {
     uint32_t word;
     std::memcpy(&word, &row[x], 4);
-    if ((word & 0xFF) != 0 && (word & ~0xFFu) != color) return false;
-    out[x - a] = static_cast<float>(word & 0xFF);
+    out[x] = static_cast<float>(word & 0xFF);
+    if ((word & 0xFF) == 0) continue;
+    if (!have_color) {
+      color = word & ~0xFFu;
+      have_color = true;
+    }
+    if ((word & ~0xFFu) != color) return false;
+    if (first < 0) first = x;
+    last = x + 1;
   }
   return true;
 }
@@ -213,37 +235,43 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
 }
 
 bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, AlphaSource& out) {
-  const InkScan scan = ScanInk(src);
-  const int32_t top = scan.top, bottom = scan.bottom, left = scan.left;
-  PremulSource s = scan.layout;
+  // One pass over the whole source: converted, checked and measured at once.
+  // A piece's world is its ink's box, so the buffer is the whole source
+  // with its border.
+  thread_local std::vector<std::pair<int32_t, int32_t>> ink;
+  constexpr size_t kKeptRows = size_t{1} << 16;  // as ScanInk's lists
+  if (ink.capacity() > kKeptRows && static_cast<size_t>(src.height) + 2 <= kKeptRows) {
+    std::vector<std::pair<int32_t, int32_t>>().swap(ink);
+  }
+  PremulSource s;
+  s.width = src.width;
+  s.height = src.height;
+  s.bw = src.width + 2;
+  s.bh = src.height + 2;
   const size_t stride = static_cast<size_t>(s.bw);
   const size_t total = stride * static_cast<size_t>(s.bh);
   if (storage.size() < total + kAlphaSlack) storage.resize(total + kAlphaSlack);
   float* alpha = storage.data();
   std::fill(alpha, alpha + stride, 0.0f);                                // top border
   std::fill(alpha + total - stride, alpha + total + kAlphaSlack, 0.0f);  // bottom border
-  std::pair<int32_t, int32_t>* const ink = scan.ink;
+  ink.assign(static_cast<size_t>(s.bh), {0, 0});
   uint32_t color = 0;
   bool have_color = false;
-  for (int32_t y = top; y < bottom; ++y) {
-    const size_t r = static_cast<size_t>(y - top + 1);
+  for (int32_t y = 0; y < src.height; ++y) {
+    const size_t r = static_cast<size_t>(y) + 1;
     float* line = alpha + r * stride;
-    const auto [a, b] = scan.rows[static_cast<size_t>(y)];
-    if (a >= b) {
-      std::fill(line, line + stride, 0.0f);
-      continue;
+    line[0] = 0.0f;           // left border
+    line[stride - 1] = 0.0f;  // right border
+    int32_t first, last;
+    if (!AlphaRow(RowOf(src, y), src.width, color, have_color, line + 1, first, last)) {
+      return false;
     }
-    const PF_Pixel* row = RowOf(src, y);
-    if (!have_color) {  // the row's first pixel has ink
-      std::memcpy(&color, &row[a], 4);
-      color &= ~0xFFu;
-      have_color = true;
+    if (first >= 0) {
+      ink[r] = {first + 1, last + 1};
+      s.any_ink = true;
     }
-    ink[r] = {a - left + 1, b - left + 1};
-    std::fill(line, line + (a - left + 1), 0.0f);
-    std::fill(line + (b - left + 1), line + stride, 0.0f);
-    if (!AlphasOfColor(row, a, b, color, line + (a - left + 1))) return false;
   }
+  s.ink = ink.data();
   out.layout = s;
   out.alpha = alpha;
   std::memcpy(&out.color, &color, 4);  // alpha byte 0, the colour bytes of the ink
