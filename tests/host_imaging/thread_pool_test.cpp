@@ -73,6 +73,7 @@ TEST(ThreadPool, ConcurrentAndNestedRunsAllComplete) {
   for (int c = 0; c < 6; ++c) {
     callers.emplace_back([&] {
       for (int r = 0; r < 20; ++r) {
+        if (r % 4 == 0) pool.GetReady();  // wakes sleeping workers without a job
         const int32_t err = pool.Run(16, [&](int32_t, int32_t) {
           // A body that iterates again, as a module callback could.
           return pool.Run(8, [&](int32_t, int32_t) {

@@ -343,6 +343,9 @@ constexpr AEGP_IterateSuite1 kIterateSuite1 = {GetNumThreads, IterateGeneric};
 }  // namespace
 
 void RegisterImagingSuites(Session& session) {
+  // A session is made for a frame, whose first drawing is often the clear
+  // of the whole output, shared among the pool's threads.
+  ThreadPool::Shared().GetReady();
   session.suites().Register(kAEGPWorldSuite, kAEGPWorldSuiteVersion3, &kWorldSuite3);
   session.suites().Register(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1,
                             &kWorldTransformSuite1);

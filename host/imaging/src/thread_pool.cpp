@@ -104,10 +104,12 @@ void ThreadPool::WorkerLoop() {
       std::unique_lock lock(mutex_);
       if (!stopping_ && jobs_.empty()) {
         ++sleeping_;
-        wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        const uint64_t calls = calls_;
+        wake_.wait(lock, [&] { return stopping_ || !jobs_.empty() || calls_ != calls; });
         --sleeping_;
       }
       if (stopping_) return;
+      if (jobs_.empty()) continue;  // called ahead of a job: poll for it
       job = jobs_.front();
       if (job->failed.load() || job->next.load() >= job->iterations ||
           job->participants >= participants_) {
@@ -123,6 +125,15 @@ void ThreadPool::WorkerLoop() {
     std::lock_guard job_lock(job->mutex);
     if (--job->helpers == 0) job->idle.notify_all();
   }
+}
+
+void ThreadPool::GetReady() {
+  {
+    std::lock_guard lock(mutex_);
+    if (sleeping_ == 0) return;
+    ++calls_;
+  }
+  wake_.notify_all();
 }
 
 int32_t ThreadPool::Run(int32_t iterations, const Body& body, int32_t exception_error) {
