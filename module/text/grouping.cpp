@@ -7,6 +7,7 @@
 // it; the pair comparisons made are exactly those of a scan that erases the
 // second record of each merged pair from the list.
 #include <cstddef>
+#include <iterator>
 #include <limits>
 
 #include "text/text.h"
@@ -117,14 +118,145 @@ void FinishPieces(std::vector<Piece>& pieces, double fx, double fy) {
   }
 }
 
+namespace {
+
+constexpr PairTest kScans[] = {PairTest::kBInsideA,      PairTest::kAInsideB,
+                               PairTest::kBUnderA,       PairTest::kBInsideAGrown,
+                               PairTest::kAInsideBGrown, PairTest::kAInsideBGrown};
+constexpr std::size_t kScanCount = std::size(kScans);
+
+// Lists from this length on (768 KB of records) are grouped in blocks.
+constexpr std::size_t kBlockedFrom = std::size_t{1} << 14;
+constexpr std::size_t kBlock = 4096;
+
+// GroupPieces over a long list in blocks: each scan compacts a block in
+// place (the first scan the block itself, each later one what the scan
+// before it left of the block), then the line numbers, words and finish
+// take what is left, before the next block is read. A scan that ends a
+// block holding a record it has not yet compared with a successor puts it
+// just before its next input, in a slot that nothing reads any more; the
+// words carry the word being built. Each pass sees exactly the sequence it
+// sees over the whole list and makes the same comparisons, while a block
+// stays in the cache: a long text no longer streams through memory eight
+// times. Every pass writes behind where it reads, as in MergeNeighbours.
+class BlockedGrouping {
+ public:
+  BlockedGrouping(std::vector<Piece>& pieces, double threshold, bool word_mode, double fx,
+                  double fy)
+      : pieces_(pieces), threshold_(threshold), word_mode_(word_mode), fx_(fx), fy_(fy) {}
+
+  void Run() {
+    const std::size_t n = pieces_.size();
+    // Two slots per scan past the end for the records held at the end.
+    pieces_.resize(n + 2 * kScanCount);
+    list_ = pieces_.data();
+    for (std::size_t first = 0; first < n; first += kBlock) {
+      Passes(0, first, first + kBlock < n ? first + kBlock : n);
+    }
+    for (std::size_t s = 0; s < kScanCount; ++s) {
+      if (!held_[s]) continue;
+      held_[s] = false;
+      const std::size_t at = n + 2 * s + 1;
+      list_[at] = pending_[s];
+      Passes(s + 1, at, at + 1);
+    }
+    if (have_word_) Finish(word_);
+    pieces_.resize(write_);
+  }
+
+ private:
+  // The records [lo, hi) through the scans from `first` on, then the rest.
+  void Passes(std::size_t first, std::size_t lo, std::size_t hi) {
+    for (std::size_t s = first; s < kScanCount; ++s) {
+      const std::size_t out = cursor_[s];
+      cursor_[s] = Scan(s, lo, hi, out);
+      lo = out;
+      hi = cursor_[s];
+    }
+    Lines(lo, hi);
+  }
+
+  // MergeNeighbours over [lo, hi) after scan s's held record, writing from
+  // w; returns where the writing ended.
+  std::size_t Scan(std::size_t s, std::size_t lo, std::size_t hi, std::size_t w) {
+    Piece* const list = list_;
+    const PairTest test = kScans[s];
+    std::size_t read = lo;
+    if (held_[s]) list[--read] = pending_[s];  // a slot this scan has read and not written
+    while (read + 1 < hi) {
+      const Piece& a = list[read];
+      const Piece& b = list[read + 1];
+      if (PairHolds(test, a, b, threshold_)) {
+        list[w] = Union(a, b);
+        read += 2;
+      } else {
+        list[w] = a;
+        read += 1;
+      }
+      ++w;
+    }
+    held_[s] = read < hi;
+    if (held_[s]) pending_[s] = list[read];
+    return w;
+  }
+
+  void Lines(std::size_t lo, std::size_t hi) {
+    for (std::size_t i = lo; i < hi; ++i) {
+      Piece p = list_[i];
+      if (have_previous_) {
+        if (p.left <= previous_left_) ++line_;
+        p.line = line_;  // the first piece keeps its line
+      }
+      have_previous_ = true;
+      previous_left_ = p.left;
+      if (!word_mode_) {
+        Finish(p);
+      } else if (!have_word_) {
+        word_ = p;
+        have_word_ = true;
+      } else if (p.line == word_.line && p.left <= word_.right + threshold_) {
+        word_ = Union(word_, p);
+      } else {
+        Finish(word_);
+        word_ = p;
+      }
+    }
+  }
+
+  void Finish(Piece p) {
+    p.index = static_cast<int32_t>(write_);
+    p.left *= fx_;
+    p.right *= fx_;
+    p.top *= fy_;
+    p.bottom *= fy_;
+    list_[write_++] = p;
+  }
+
+  std::vector<Piece>& pieces_;
+  Piece* list_ = nullptr;
+  const double threshold_;
+  const bool word_mode_;
+  const double fx_, fy_;
+  std::size_t cursor_[kScanCount] = {};  // each scan's write position
+  Piece pending_[kScanCount];
+  bool held_[kScanCount] = {};
+  bool have_previous_ = false;
+  double previous_left_ = 0;
+  int32_t line_ = 0;
+  Piece word_;
+  bool have_word_ = false;
+  std::size_t write_ = 0;
+};
+
+}  // namespace
+
 void GroupPieces(std::vector<Piece>& pieces, double threshold, bool word_mode, double fx,
                  double fy) {
-  MergeNeighbours(pieces, PairTest::kBInsideA, threshold);
-  MergeNeighbours(pieces, PairTest::kAInsideB, threshold);
-  MergeNeighbours(pieces, PairTest::kBUnderA, threshold);
-  MergeNeighbours(pieces, PairTest::kBInsideAGrown, threshold);
-  MergeNeighbours(pieces, PairTest::kAInsideBGrown, threshold);
-  MergeNeighbours(pieces, PairTest::kAInsideBGrown, threshold);
+  if (pieces.size() >= kBlockedFrom) {
+    BlockedGrouping(pieces, threshold, word_mode, fx, fy).Run();
+    return;
+  }
+  for (const PairTest test : kScans) MergeNeighbours(pieces, test, threshold);
   NumberLines(pieces);
   if (word_mode) MergeWords(pieces, threshold);
   FinishPieces(pieces, fx, fy);

@@ -325,5 +325,38 @@ TEST(GroupReference, InPlacePassesMakeTheSameComparisonsAsErasing) {
   }
 }
 
+TEST(GroupReference, LongListsGiveWhatThePassesGiveOneByOne) {
+  // Long lists are grouped in blocks; the lengths straddle the length where
+  // that starts and the blocks' edges, and the records held across an edge
+  // or at the end must reach the later passes in their place.
+  const std::size_t lengths[] = {16383, 16384, 16385, 20479, 20480, 20481, 45000};
+  const double thresholds[] = {-1, 0, 0.5, 2};
+  uint32_t seed = 0;
+  for (const std::size_t n : lengths) {
+    for (const double t : thresholds) {
+      std::mt19937 random(++seed);
+      std::vector<Piece> boxes;
+      while (boxes.size() < n) {
+        const std::vector<Piece> more = RandomBoxes(random);
+        boxes.insert(boxes.end(), more.begin(), more.end());
+      }
+      boxes.resize(n);
+      const bool word_mode = seed % 2 == 0;
+      std::vector<Piece> expected = boxes;
+      for (const PairTest test :
+           {PairTest::kBInsideA, PairTest::kAInsideB, PairTest::kBUnderA, PairTest::kBInsideAGrown,
+            PairTest::kAInsideBGrown, PairTest::kAInsideBGrown}) {
+        MergeNeighbours(expected, test, t);
+      }
+      NumberLines(expected);
+      if (word_mode) MergeWords(expected, t);
+      FinishPieces(expected, 0.5, 1);
+      GroupPieces(boxes, t, word_mode, 0.5, 1);
+      ASSERT_EQ(PiecesText(boxes), PiecesText(expected))
+          << n << " records, T=" << t << ", words " << word_mode;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel
