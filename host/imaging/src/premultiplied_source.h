@@ -124,8 +124,9 @@ PremulSource MakePremulSource(const PF_EffectWorld& src, bool src_premultiplied,
                               std::vector<Px>& storage);
 
 // A straight-alpha source whose inked pixels all have one colour (text set
-// in one fill): its alpha alone, one float per pixel in 0..255, laid out
-// as MakePremulSource lays out its pixels (`layout`, whose px is null),
+// in one fill): its alpha alone, one float per pixel in 0..255, in a
+// PremulSource's layout (`layout`, whose px is null) that holds the whole
+// source with its transparent border (a piece's world is its ink's box),
 // followed by kAlphaSlack zeros. The premultiplied pixel that
 // MakePremulSource would have made is PremultipliedOf(alpha, color).
 struct AlphaSource {
@@ -135,8 +136,10 @@ struct AlphaSource {
 };
 constexpr size_t kAlphaSlack = 16;
 
-// False, having made nothing, when the inked pixels have more than one
-// colour. Otherwise as MakePremulSource, into `storage`.
+// False, having made nothing of use, when the inked pixels have more than
+// one colour. Otherwise the alpha into `storage`, which it grows when too
+// small; `layout.ink` points into memory of the calling thread that the
+// thread's next call overwrites.
 bool MakeAlphaSource(const PF_EffectWorld& src, std::vector<float>& storage, AlphaSource& out);
 
 // The premultiplied pixel of alpha `a` (0..255) and straight colour
