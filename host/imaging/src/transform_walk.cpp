@@ -572,6 +572,27 @@ inline void OverStraightFromAlpha(const AlphaSource& a, const float* row, const 
   OverStraight(t + (b - t) * wy, coverage, d);
 }
 
+// What the steps of a destination row whose taps lie on buffer rows r and
+// r + 1 read: the two rows' blends (indexed by step), the upper row's
+// alpha, and the ink's colour as a pixel's word and as floats.
+struct AlphaStepRow {
+  const float* ht;
+  const float* hb;
+  const float* row;
+  uint32_t color_word;
+  F4 color;
+};
+
+inline AlphaStepRow StepRowOf(const AlphaSource& a, const AlphaBlends& blends, int32_t r) {
+  const float* ht = blends.h.data() + static_cast<size_t>(r) * blends.stride - blends.k_lo;
+  uint32_t color_word;
+  std::memcpy(&color_word, &a.color, 4);
+  return {ht, ht + blends.stride,
+          a.alpha + static_cast<size_t>(r) * static_cast<size_t>(a.layout.bw), color_word,
+          F4{0, static_cast<float>(a.color.red), static_cast<float>(a.color.green),
+             static_cast<float>(a.color.blue)}};
+}
+
 // DrawAlphaSteps sixteen pixels at a time in AVX-512, the lanes chosen by
 // masks: only the inked lanes' destination is read, and only those drawn
 // from the alpha are written.
@@ -580,13 +601,7 @@ __attribute__((target("avx2,avx512f"))) void DrawAlphaStepsAvx512(const AlphaSou
                                                                   const StepColumns& at, int32_t r,
                                                                   int64_t k0, int64_t k1, float wy,
                                                                   float coverage, PF_Pixel* d) {
-  const float* ht = blends.h.data() + static_cast<size_t>(r) * blends.stride - blends.k_lo;
-  const float* hb = ht + blends.stride;
-  const float* row = a.alpha + static_cast<size_t>(r) * static_cast<size_t>(a.layout.bw);
-  uint32_t color_word;
-  std::memcpy(&color_word, &a.color, 4);
-  const F4 color{0, static_cast<float>(a.color.red), static_cast<float>(a.color.green),
-                 static_cast<float>(a.color.blue)};
+  const auto [ht, hb, row, color_word, color] = StepRowOf(a, blends, r);
   const __m512 wy16 = _mm512_set1_ps(wy);
   const __m512 k16 = _mm512_set1_ps(coverage);
   const __m512 c255 = _mm512_set1_ps(255.0f);
@@ -631,13 +646,7 @@ __attribute__((target("avx2"))) void DrawAlphaSteps(const AlphaSource& a, const 
                                                     const StepColumns& at, int32_t r, int64_t k0,
                                                     int64_t k1, float wy, float coverage,
                                                     PF_Pixel* d) {
-  const float* ht = blends.h.data() + static_cast<size_t>(r) * blends.stride - blends.k_lo;
-  const float* hb = ht + blends.stride;
-  const float* row = a.alpha + static_cast<size_t>(r) * static_cast<size_t>(a.layout.bw);
-  uint32_t color_word;
-  std::memcpy(&color_word, &a.color, 4);
-  const F4 color{0, static_cast<float>(a.color.red), static_cast<float>(a.color.green),
-                 static_cast<float>(a.color.blue)};
+  const auto [ht, hb, row, color_word, color] = StepRowOf(a, blends, r);
   const __m256 wy8 = _mm256_set1_ps(wy);
   const __m256 k8 = _mm256_set1_ps(coverage);
   const __m256 c255 = _mm256_set1_ps(255.0f);
