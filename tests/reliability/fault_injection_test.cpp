@@ -255,6 +255,30 @@ TEST(FaultPlan, RefusesFunctionsItCannotFailAndCountsFromOne) {
   EXPECT_EQ(session.fault_plan().Injected(), 2);
 }
 
+TEST(FaultPlan, CallsBeforeAPlanCountOnEveryThreadAndNumberTheFirstPlannedCall) {
+  // Until a fault is planned the session's own thread counts apart from the
+  // others; the sum numbers the calls once a plan is set.
+  Session session;
+  Session::CurrentScope scope(&session);
+  for (int i = 0; i < 30; ++i) EXPECT_FALSE(PlannedFailure("transform_world").has_value());
+  std::thread other([&] {
+    Session::CurrentScope on_thread(&session);
+    for (int i = 0; i < 20; ++i) EXPECT_FALSE(PlannedFailure("transform_world").has_value());
+  });
+  other.join();
+  EXPECT_EQ(session.fault_plan().Calls("transform_world"), 50);
+  session.fault_plan().FailCall("transform_world", 52, 5);
+  EXPECT_FALSE(PlannedFailure("transform_world").has_value());  // call 51
+  std::optional<A_Err> failure;
+  std::thread again([&] {
+    Session::CurrentScope on_thread(&session);
+    failure = PlannedFailure("transform_world");  // call 52
+  });
+  again.join();
+  EXPECT_EQ(failure, std::optional<A_Err>(5));
+  EXPECT_EQ(session.fault_plan().Calls("transform_world"), 52);
+}
+
 TEST(FaultPlan, AFailedCallLeavesNoHandleAndWritesNoValue) {
   Session session;
   RegisterImagingSuites(session);
