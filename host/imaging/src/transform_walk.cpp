@@ -747,6 +747,9 @@ bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_heig
     return false;
   }
   if (static_cast<int64_t>(job.box.width()) * job.box.height() >= kParallelPixels) return false;
+  // The alpha buffer holds the whole source: a piece's, not a sparse world
+  // squeezed into a piece's area.
+  if (static_cast<int64_t>(src_width) * src_height > 4 * kParallelPixels) return false;
   const Placement& p = job.placements[0];
   const auto& m = p.inv.m;
   // From left to right through the source, at most two source pixels per

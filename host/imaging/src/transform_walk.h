@@ -270,7 +270,7 @@ void CompositeRow(const TransformJob& job, int32_t y, int32_t x0, int32_t x1, co
 
 // Whether DrawAlphaRows draws the job, as far as its placement tells (the
 // source is not made yet): one placement composited over straight alpha,
-// bilinear, only moved and scaled, a piece's area, AVX2.
+// bilinear, only moved and scaled, a piece's area and source, AVX2.
 bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_height);
 
 // Draws the job's rows of the field from an alpha-only source, with the
