@@ -63,17 +63,20 @@ void NarrowSpan(double base, double slope, double lo, double hi, double& c_lo, d
 
 }  // namespace
 
-std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y,
-                                    bool narrow_v) {
-  const PremulSource& s = *job.src;
+namespace {
+
+// RowSpan for a source of the given size (the job's own source may not be
+// made yet).
+std::pair<int32_t, int32_t> RowSpanOfSize(const TransformJob& job, int32_t width, int32_t height,
+                                          const Placement& p, int32_t y, bool narrow_v) {
   int32_t x0 = job.box.left, x1 = job.box.right;
   if (!p.affine) return {x0, x1};
   const double yc = y + 0.5;
   const auto& m = p.inv.m;
   // Source support: bilinear taps reach half a pixel beyond the edges.
   const double lo = job.bilinear ? -0.5 : 0.0;
-  const double hi_u = job.bilinear ? s.width + 0.5 : s.width;
-  const double hi_v = job.bilinear ? s.height + 0.5 : s.height;
+  const double hi_u = job.bilinear ? width + 0.5 : width;
+  const double hi_v = job.bilinear ? height + 0.5 : height;
   // u(c) = c·m00 + yc·m10 + m20 for the pixel centre c = x + 0.5 (likewise v).
   double c_lo = x0 + 0.5, c_hi = x1 - 0.5;
   NarrowSpan(yc * m[1][0] + m[2][0], m[0][0], lo, hi_u, c_lo, c_hi);
@@ -83,6 +86,13 @@ std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p,
   x1 = std::min(x1, ClampToInt(std::ceil(c_hi - 0.5)) + 2);
   if (x1 <= x0) return {0, 0};
   return {x0, x1};
+}
+
+}  // namespace
+
+std::pair<int32_t, int32_t> RowSpan(const TransformJob& job, const Placement& p, int32_t y,
+                                    bool narrow_v) {
+  return RowSpanOfSize(job, job.src->width, job.src->height, p, y, narrow_v);
 }
 
 namespace {
@@ -755,12 +765,8 @@ bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_heig
   // From left to right through the source, at most two source pixels per
   // destination pixel (AlphaBlends' groups of taps).
   if (!(m[0][0] > 0 && m[0][0] <= 2)) return false;
-  PremulSource whole;
-  whole.width = src_width;
-  whole.height = src_height;
-  TransformJob geometry = job;
-  geometry.src = &whole;
-  const auto [x0, x1] = RowSpan(geometry, p, job.box.top, /*narrow_v=*/false);
+  const auto [x0, x1] =
+      RowSpanOfSize(job, src_width, src_height, p, job.box.top, /*narrow_v=*/false);
   if (x0 >= x1) return false;
   // Every row within the fixed point's range (v is linear in y; the check
   // keeps a margin for rounding), and u along the span (MakeRowStart).
@@ -782,10 +788,9 @@ bool TakesAlphaWalk(const TransformJob& job, int32_t src_width, int32_t src_heig
 bool DrawAlphaRows(const TransformJob& job, const AlphaSource& a, PF_Field field,
                    PF_EffectWorld& dst) {
 #if defined(VANTREL_IMAGING_AVX2)
-  TransformJob geometry = job;
-  geometry.src = &a.layout;
   const Placement& p = job.placements[0];
-  const auto span_u = RowSpan(geometry, p, job.box.top, /*narrow_v=*/false);
+  const auto span_u = RowSpanOfSize(job, a.layout.width, a.layout.height, p, job.box.top,
+                                    /*narrow_v=*/false);
   thread_local RowStart start;
   thread_local AlphaBlends blends;
   if (span_u.first >= span_u.second ||
