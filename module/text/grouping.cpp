@@ -58,24 +58,39 @@ bool PairHolds(PairTest test, const Piece& a, const Piece& b, double threshold) 
   return false;
 }
 
-void MergeNeighbours(std::vector<Piece>& pieces, PairTest test, double threshold) {
-  const std::size_t n = pieces.size();
-  std::size_t write = 0;
-  std::size_t read = 0;
-  // The write cursor never passes the read cursor: each step writes one
-  // record and reads one or two.
-  while (read + 1 < n) {
-    const Piece& a = pieces[read];
-    const Piece& b = pieces[read + 1];
+namespace {
+
+// Where a neighbour scan ended: the write cursor, and the record that had
+// no successor to be compared with (read < end) or end.
+struct ScanEnd {
+  std::size_t write, read;
+};
+
+// The neighbour scan over list[read, end), writing from `write`. The write
+// cursor never passes the read cursor: each step writes one record and
+// reads one or two.
+inline ScanEnd ScanPairs(Piece* list, std::size_t read, std::size_t end, std::size_t write,
+                         PairTest test, double threshold) {
+  while (read + 1 < end) {
+    const Piece& a = list[read];
+    const Piece& b = list[read + 1];
     if (PairHolds(test, a, b, threshold)) {
-      pieces[write] = Union(a, b);
+      list[write] = Union(a, b);
       read += 2;
     } else {
-      pieces[write] = a;
+      list[write] = a;
       read += 1;
     }
     ++write;
   }
+  return {write, read};
+}
+
+}  // namespace
+
+void MergeNeighbours(std::vector<Piece>& pieces, PairTest test, double threshold) {
+  const std::size_t n = pieces.size();
+  auto [write, read] = ScanPairs(pieces.data(), 0, n, 0, test, threshold);
   if (read < n) pieces[write++] = pieces[read];
   pieces.resize(write);
 }
@@ -179,25 +194,12 @@ class BlockedGrouping {
   // MergeNeighbours over [lo, hi) after scan s's held record, writing from
   // w; returns where the writing ended.
   std::size_t Scan(std::size_t s, std::size_t lo, std::size_t hi, std::size_t w) {
-    Piece* const list = list_;
-    const PairTest test = kScans[s];
     std::size_t read = lo;
-    if (held_[s]) list[--read] = pending_[s];  // a slot this scan has read and not written
-    while (read + 1 < hi) {
-      const Piece& a = list[read];
-      const Piece& b = list[read + 1];
-      if (PairHolds(test, a, b, threshold_)) {
-        list[w] = Union(a, b);
-        read += 2;
-      } else {
-        list[w] = a;
-        read += 1;
-      }
-      ++w;
-    }
-    held_[s] = read < hi;
-    if (held_[s]) pending_[s] = list[read];
-    return w;
+    if (held_[s]) list_[--read] = pending_[s];  // a slot this scan has read and not written
+    const ScanEnd end = ScanPairs(list_, read, hi, w, kScans[s], threshold_);
+    held_[s] = end.read < hi;
+    if (held_[s]) pending_[s] = list_[end.read];
+    return end.write;
   }
 
   void Lines(std::size_t lo, std::size_t hi) {
