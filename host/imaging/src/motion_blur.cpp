@@ -187,6 +187,24 @@ struct SmearComposite {
   __m256 wf, w1, kk, k255, one, two, c255, inv255, half, empty;
 };
 
+// OverStraight's weights for smeared samples of alpha `sa` over
+// destination alphas `da` (0..255): the destination's share t of the
+// result, the result's alpha ao (0..1) and its reciprocal, refined by a
+// Newton step.
+struct SmearWeights {
+  __m256 t, ao, inv;
+};
+__attribute__((target("avx2"), always_inline)) inline SmearWeights OverWeights(
+    const SmearComposite& c, __m256 sa, __m256 da) {
+  const __m256 as = _mm256_mul_ps(sa, c.kk);
+  const __m256 t = _mm256_mul_ps(_mm256_mul_ps(da, c.inv255), _mm256_sub_ps(c.one, as));
+  const __m256 ao = _mm256_add_ps(as, t);
+  const __m256 safe = _mm256_max_ps(ao, c.empty);
+  __m256 inv = _mm256_rcp_ps(safe);
+  inv = _mm256_mul_ps(inv, _mm256_sub_ps(c.two, _mm256_mul_ps(safe, inv)));  // Newton step
+  return {t, ao, inv};
+}
+
 // Pixels i and i + 1 of SmearOverStraightAvx2 (pixel i twice when `both` is
 // false).
 __attribute__((target("avx2"), always_inline)) inline void SmearTwo(const SmearComposite& c,
@@ -207,12 +225,7 @@ __attribute__((target("avx2"), always_inline)) inline void SmearTwo(const SmearC
                                          _mm_cvtsi32_si128(static_cast<int>(w1)));
   const __m256 dv = _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(old));
   const __m256 da = _mm256_shuffle_ps(dv, dv, 0);
-  const __m256 as = _mm256_mul_ps(alpha, c.kk);
-  const __m256 t = _mm256_mul_ps(_mm256_mul_ps(da, c.inv255), _mm256_sub_ps(c.one, as));
-  const __m256 ao = _mm256_add_ps(as, t);
-  const __m256 safe = _mm256_max_ps(ao, c.empty);
-  __m256 inv = _mm256_rcp_ps(safe);
-  inv = _mm256_mul_ps(inv, _mm256_sub_ps(c.two, _mm256_mul_ps(safe, inv)));  // Newton step
+  const auto [t, ao, inv] = OverWeights(c, alpha, da);
   __m256 out = _mm256_add_ps(_mm256_mul_ps(sv, _mm256_mul_ps(inv, c.k255)),
                              _mm256_mul_ps(dv, _mm256_mul_ps(t, inv)));
   out = _mm256_blend_ps(out, _mm256_mul_ps(ao, c.c255), 0x11);
@@ -259,12 +272,7 @@ __attribute__((target("avx2"), always_inline)) inline void SmearEight(const Smea
   const __m256 dr = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(old, 8), byte));
   const __m256 dg = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(old, 16), byte));
   const __m256 db = _mm256_cvtepi32_ps(_mm256_srli_epi32(old, 24));
-  const __m256 as = _mm256_mul_ps(sa, c.kk);
-  const __m256 t = _mm256_mul_ps(_mm256_mul_ps(da, c.inv255), _mm256_sub_ps(c.one, as));
-  const __m256 ao = _mm256_add_ps(as, t);
-  const __m256 safe = _mm256_max_ps(ao, c.empty);
-  __m256 inv = _mm256_rcp_ps(safe);
-  inv = _mm256_mul_ps(inv, _mm256_sub_ps(c.two, _mm256_mul_ps(safe, inv)));  // Newton step
+  const auto [t, ao, inv] = OverWeights(c, sa, da);
   const __m256 cs = _mm256_mul_ps(inv, c.k255), cd = _mm256_mul_ps(t, inv);
   __m256 oa = _mm256_mul_ps(ao, c.c255);
   __m256 orr = _mm256_add_ps(_mm256_mul_ps(sr, cs), _mm256_mul_ps(dr, cd));
