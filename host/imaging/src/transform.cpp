@@ -24,6 +24,20 @@ int MotionBlurSampleCount(double motion_px) {
   return std::min(kMaxMotionBlurSamples, static_cast<int>(std::ceil(motion_px)) + 1);
 }
 
+namespace {
+
+// The sources' storage is kept per thread between calls, unless a call grew
+// it beyond kKeptPremulPixels: then it is given back as the call returns.
+template <class T>
+struct TrimOnReturn {
+  std::vector<T>& kept;
+  ~TrimOnReturn() {
+    if (kept.size() > kKeptPremulPixels) std::vector<T>().swap(kept);
+  }
+};
+
+}  // namespace
+
 PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field field,
                       const PF_EffectWorld& src, const PF_CompositeMode& comp_mode,
                       const PF_MaskWorld* mask, const PF_FloatMatrix* matrices, int count,
@@ -91,26 +105,16 @@ PF_Err TransformWorld(PF_Quality quality, PF_ModeFlags mode_flags, PF_Field fiel
 
   // Text in one fill is drawn from its alpha alone.
   if (!plan.smear && TakesAlphaWalk(job, src.width, src.height)) {
-    thread_local std::vector<float> alpha;  // kept per thread as `storage` below
-    struct Trim {
-      ~Trim() {
-        if (alpha.size() > kKeptPremulPixels) std::vector<float>().swap(alpha);
-      }
-    } trim;
+    thread_local std::vector<float> alpha;
+    const TrimOnReturn<float> trim{alpha};
     AlphaSource source;
     if (MakeAlphaSource(src, alpha, source)) {
       if (!source.layout.any_ink) return PF_Err_NONE;
       if (DrawAlphaRows(job, source, field, dst)) return PF_Err_NONE;
     }
   }
-  // The premultiplied copy's storage is kept per thread between calls,
-  // unless it grew beyond kKeptPremulPixels.
   thread_local std::vector<Px> storage;
-  struct Trim {
-    ~Trim() {
-      if (storage.size() > kKeptPremulPixels) std::vector<Px>().swap(storage);
-    }
-  } trim;
+  const TrimOnReturn<Px> trim{storage};
   const PremulSource premul = MakePremulSource(src, job.premultiplied, storage);
   // A transparent source changes nothing except where COPY replaces pixels.
   if (!premul.any_ink && job.xfer != PF_Xfer_COPY) return PF_Err_NONE;
